@@ -1,0 +1,19 @@
+// The few things the platform-free code needs from the operating system. Windows builds answer
+// them with the Win32 API; the native build (tests, sanitizers, fuzzers) with plain C.
+#pragma once
+
+#include "framework/Text.h"
+
+namespace platform {
+
+// Upper-cases length bytes in place with the ANSI code page's rules (CharUpperBuffA on Windows;
+// A to Z only in the native build).
+void UpperCaseInPlace(char* data, size_t length);
+
+// True when byte is the lead byte of a double-byte character in the ANSI code page.
+bool IsLeadByte(unsigned char byte);
+
+// The full path of the running executable; the empty text when the platform cannot tell.
+CText ModuleFileName();
+
+} // namespace platform

@@ -1,0 +1,36 @@
+// The platform seam on Windows: the ANSI code page's upper-casing and lead bytes, and the
+// executable's full path however long it is.
+#include "framework/Platform.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace platform {
+
+void UpperCaseInPlace(char* data, size_t length) {
+    // CharUpperBuffA takes a DWORD count; texts here are far below that, but stay exact anyway.
+    while (length > 0) {
+        DWORD part = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+        CharUpperBuffA(data, part);
+        data += part;
+        length -= part;
+    }
+}
+
+bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+CText ModuleFileName() {
+    // A fixed 260-byte buffer would cut a longer path and the configuration would be looked for
+    // in a truncated directory: grow until the whole name fits.
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return CText();
+        if (n < buffer.size()) return CText(buffer.data(), n); // a cut name fills the buffer
+        if (buffer.size() >= 32768 * 4) return CText(buffer.data(), n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,87 @@
+// The window object: a C++ object bound to one window handle, with a static message table per
+// class chained to its base's. One static window procedure binds `this` when the window is made
+// and forwards each message to the first matching table entry.
+#pragma once
+
+#include "framework/Object.h"
+#include "framework/Text.h"
+
+#include <windows.h>
+
+class CWnd;
+
+// One entry of a message table. For WM_COMMAND, notifyCode and controlId select the command;
+// for other messages they are ignored. The handler unpacks the parameters into typed arguments
+// (written as a captureless lambda next to the class) and returns the message result.
+struct MessageEntry {
+    UINT message;
+    UINT notifyCode;
+    UINT controlId;
+    LRESULT (*handler)(CWnd& window, WPARAM wParam, LPARAM lParam);
+};
+
+struct MessageTable {
+    const MessageTable* base; // null for the root table
+    const MessageEntry* entries;
+    size_t count;
+
+    // The first entry for the message in this table or in a base table; null when none.
+    const MessageEntry* Find(UINT message, WPARAM wParam) const noexcept;
+};
+
+template <size_t N>
+constexpr MessageTable MakeMessageTable(const MessageTable* base, const MessageEntry (&entries)[N]) {
+    return MessageTable{base, entries, N};
+}
+
+class CWnd : public CObject {
+    DECLARE_RUNTIME_CLASS(CWnd)
+public:
+    CWnd() noexcept = default;
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+    // Destroys a window that still exists and belongs to this object.
+    ~CWnd() override;
+
+    HWND GetSafeHwnd() const noexcept { return hwnd_; }
+    bool HasWindow() const noexcept { return hwnd_ != nullptr && IsWindow(hwnd_); }
+
+    // Registers (once) a window class for framework windows and creates a window of it bound to
+    // this object. False when the window cannot be made.
+    bool CreateFrameworkWindow(DWORD exStyle, const char* title, DWORD style, int x, int y, int width,
+                               int height, HWND parent, HMENU menu);
+
+    // Binds this object to an existing window without routing its messages (controls of a dialog).
+    void Attach(HWND hwnd) noexcept { hwnd_ = hwnd; }
+    HWND Detach() noexcept;
+
+    // Destroys the window; the object stays, without a window.
+    void DestroyWindowNow() noexcept;
+
+    virtual const MessageTable* GetMessageTable() const noexcept { return &messageTable; }
+
+    // The object bound to a window by a framework window procedure, or null.
+    static CWnd* FromHandle(HWND hwnd) noexcept;
+
+    static const MessageTable messageTable;
+
+protected:
+    // Default processing of a message no table entry handles.
+    virtual LRESULT DefaultProcessing(UINT message, WPARAM wParam, LPARAM lParam);
+    // Routes a message through the table chain; default processing when no entry matches.
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Called once the window handle is bound (before WM_CREATE reaches the tables).
+    void BindHandle(HWND hwnd) noexcept;
+    // Called when the window is gone (WM_NCDESTROY).
+    virtual void OnWindowGone() noexcept {}
+
+    HWND hwnd_ = nullptr;
+    bool ownsWindow_ = false;
+
+private:
+    static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+// The module that holds the program's resources (the executable).
+HINSTANCE ModuleInstance() noexcept;
