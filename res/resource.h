@@ -1,0 +1,34 @@
+// Numbers of the program's resources: every text, the dialog and its controls, clip and icon.
+// Shared by the .rc and the code; the code never uses a bare resource number.
+#pragma once
+
+// Version block.
+#define IDV_VERSION 1
+
+// Dialog template and its controls.
+#define IDD_TRANSFER 100
+#define IDC_ANIMATION 1000
+#define IDC_STATUS_TEXT 1001
+#define IDC_STATUS_BAR 400
+#define IDC_RETRY 4
+
+// Animation clip (resource type "AVI") and icon group.
+#define IDR_CLIP 300
+#define IDI_PROGRAM 200
+
+// String table.
+#define IDS_SOCKETS_INIT_FAILED 101
+#define IDS_APP_TITLE 57344
+#define IDS_NO_FILE_ARGUMENT 57345
+#define IDS_FILE_NOT_FOUND 57346
+#define IDS_SEND_FAILED_TRY_LATER 57347
+#define IDS_STATUS_PLEASE_WAIT 57348
+#define IDS_STATUS_COMPLETE 57349
+#define IDS_STATUS_FAILED 57350
+#define IDS_BAR_CONNECTING 57351
+#define IDS_BAR_TRANSFERRING 57352
+#define IDS_BAR_SUCCESS 57353
+#define IDS_BAR_FAILURE 57354
+#define IDS_CONFIG_MISSING 57355
+#define IDS_CONFIRM_CANCEL 57356
+#define IDS_FILE_TOO_LARGE 57357
