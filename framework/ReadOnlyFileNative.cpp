@@ -1,0 +1,61 @@
+// The read-only file over POSIX descriptors, for the native build of the platform-free code.
+#include "framework/ReadOnlyFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool ReadOnlyFile::Open(const CText& path) {
+    Close();
+    // A name with a NUL inside would silently open a different, shorter name.
+    if (path.IsEmpty() || std::strlen(path.Data()) != path.Length()) return false;
+    int fd;
+    do {
+        fd = ::open(path.Data(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+void ReadOnlyFile::Close() noexcept {
+    if (handle_ == kClosed) return;
+    ::close(static_cast<int>(handle_));
+    handle_ = kClosed;
+}
+
+long long ReadOnlyFile::Read(void* buffer, size_t count) {
+    if (handle_ == kClosed) return -1;
+    char* out = static_cast<char*>(buffer);
+    long long total = 0;
+    // A single read may stop short of count (signals, the kernel's own per-call limit); go on
+    // until the end so that only the end of the file gives a short count.
+    while (count > 0) {
+        size_t part = count > 0x40000000u ? 0x40000000u : count;
+        ssize_t got = ::read(static_cast<int>(handle_), out, part);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return total > 0 ? total : -1;
+        }
+        if (got == 0) break;
+        total += got;
+        out += got;
+        count -= static_cast<size_t>(got);
+    }
+    return total;
+}
+
+bool ReadOnlyFile::QuerySize(unsigned long long& size) const {
+    if (handle_ == kClosed) return false;
+    struct stat info;
+    if (::fstat(static_cast<int>(handle_), &info) != 0 || info.st_size < 0) return false;
+    size = static_cast<unsigned long long>(info.st_size);
+    return true;
+}

@@ -1,0 +1,51 @@
+// Reads a file as text: CR LF comes out as LF, a lone CR stays, the first Ctrl-Z (0x1A) ends the
+// data, and a read error ends it like the end of the file. Every other byte, NUL included, passes.
+#pragma once
+
+#include "framework/ReadOnlyFile.h"
+#include "framework/Text.h"
+
+#include <cstddef>
+#include <memory>
+
+class TextFileReader {
+public:
+    // Raw reads are this large (less for a smaller file) so that translation runs over big blocks.
+    static constexpr size_t kBlockSize = 1u << 20;
+
+    TextFileReader() = default;
+    TextFileReader(const TextFileReader&) = delete;
+    TextFileReader& operator=(const TextFileReader&) = delete;
+
+    // Test hook: a smaller raw block makes block boundaries easy to hit; at least 2.
+    explicit TextFileReader(size_t blockSize);
+
+    bool Open(const CText& path);
+    void Close() noexcept;
+    bool IsOpen() const noexcept { return file_.IsOpen(); }
+
+    // The raw size of the open file; the translated data is never longer.
+    bool QuerySize(unsigned long long& size) const { return file_.QuerySize(size); }
+
+    // Translated bytes into buffer; fewer than count only at the end of the data.
+    size_t Read(char* buffer, size_t count);
+
+    // True when no translated byte is left.
+    bool AtEnd();
+
+    // The next line without its LF, however long, NULs kept; false at the end of the data.
+    // A last line without an LF still counts as a line.
+    bool ReadLine(CText& line);
+
+private:
+    // Refills the raw block, keeping the bytes from pos_ on (at most one held-back CR).
+    void Fill();
+
+    ReadOnlyFile file_;
+    size_t blockSize_ = kBlockSize;
+    std::unique_ptr<char[]> block_;
+    size_t capacity_ = 0; // size of block_
+    size_t pos_ = 0;      // next untranslated byte
+    size_t end_ = 0;      // end of the valid raw bytes
+    bool finished_ = true; // no more raw bytes will come (end, error or Ctrl-Z)
+};

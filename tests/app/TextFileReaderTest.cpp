@@ -1,0 +1,140 @@
+// The text-mode reader: translation at every kind of buffer boundary, Ctrl-Z, lines.
+#include "framework/TextFileReader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/app/TestFiles.h"
+
+namespace {
+
+// What the text translation must deliver, written the slow, obvious way.
+std::string Expected(const std::string& raw) {
+    std::string out;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        char c = raw[i];
+        if (c == 0x1A) break;
+        if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        out += c;
+    }
+    return out;
+}
+
+std::string ReadAll(const CText& path, size_t blockSize, size_t chunk) {
+    TextFileReader reader(blockSize);
+    EXPECT_TRUE(reader.Open(path));
+    std::string out;
+    std::vector<char> buffer(chunk);
+    for (;;) {
+        size_t n = reader.Read(buffer.data(), buffer.size());
+        out.append(buffer.data(), n);
+        if (n < buffer.size()) {
+            EXPECT_TRUE(reader.AtEnd());
+            EXPECT_EQ(0u, reader.Read(buffer.data(), buffer.size()));
+            break;
+        }
+    }
+    return out;
+}
+
+TEST(TextFileReader, TranslatesAcrossBlockAndChunkBoundaries) {
+    // CR LF pairs and lone CRs placed so that every block and read size below splits some of them.
+    std::string raw;
+    for (int i = 0; i < 300; ++i) {
+        raw += std::string(static_cast<size_t>(i % 7), 'a' + i % 26);
+        raw += (i % 3 == 0) ? "\r\n" : (i % 3 == 1 ? "\r" : "\r\r\n");
+        raw += '\0';
+    }
+    raw += '\r'; // a lone CR as the very last byte stays
+    ScratchFile file(raw);
+    for (size_t block : {2, 3, 5, 16, 511, 512, 4096}) {
+        for (size_t chunk : {1, 2, 7, 512, 100000}) {
+            EXPECT_EQ(Expected(raw), ReadAll(file.Path(), block, chunk)) << block << "/" << chunk;
+        }
+    }
+}
+
+TEST(TextFileReader, CrLfStraddlingTheDefaultBlockBoundary) {
+    for (size_t at : {size_t{511}, size_t{65535}, TextFileReader::kBlockSize - 1}) {
+        std::string raw(at, 'x');
+        raw += "\r\ny\r";
+        raw += std::string(10, 'z');
+        ScratchFile file(raw);
+        std::string got = ReadAll(file.Path(), TextFileReader::kBlockSize, 65536);
+        EXPECT_EQ(Expected(raw), got) << at;
+        EXPECT_EQ(raw.size() - 1, got.size()) << at;
+    }
+}
+
+TEST(TextFileReader, CtrlZEndsTheData) {
+    struct Row {
+        std::string raw, want;
+    } rows[] = {
+        {"abc\x1A" "def", "abc"},
+        {"\x1A", ""},
+        {"ab\r\x1A\n", "ab\r"}, // the CR before Ctrl-Z has no LF after it
+        {"a\r\nb\x1A\x1A", "a\nb"},
+    };
+    for (const Row& row : rows) {
+        ScratchFile file(row.raw);
+        for (size_t block : {2, 3, 4096}) EXPECT_EQ(row.want, ReadAll(file.Path(), block, 3));
+    }
+}
+
+TEST(TextFileReader, ReadsLinesWholeWithNulsAndLoneCrs) {
+    std::string longLine(3 * 4096 + 17, 'q');
+    std::string raw = "one\r\ntwo\rstill two\n\n" + std::string("n\0l", 3) + "\r\n" + longLine + "\r\nlast\r";
+    ScratchFile file(raw);
+    for (size_t block : {size_t{2}, size_t{3}, size_t{4096}, TextFileReader::kBlockSize}) {
+        TextFileReader reader(block);
+        ASSERT_TRUE(reader.Open(file.Path()));
+        std::vector<std::string> lines;
+        CText line;
+        while (reader.ReadLine(line)) lines.emplace_back(line.Data(), line.Length());
+        std::vector<std::string> want = {"one", "two\rstill two", "", std::string("n\0l", 3), longLine,
+                                         "last\r"};
+        EXPECT_EQ(want, lines) << block;
+        EXPECT_FALSE(reader.ReadLine(line));
+        EXPECT_TRUE(line.IsEmpty());
+    }
+}
+
+TEST(TextFileReader, EmptyFileAndTrailingLineFeed) {
+    ScratchFile empty("");
+    TextFileReader reader;
+    ASSERT_TRUE(reader.Open(empty.Path()));
+    EXPECT_TRUE(reader.AtEnd());
+    CText line;
+    EXPECT_FALSE(reader.ReadLine(line));
+
+    ScratchFile one("only\r\n", "one.txt");
+    ASSERT_TRUE(reader.Open(one.Path()));
+    EXPECT_TRUE(reader.ReadLine(line));
+    EXPECT_EQ(CText("only"), line);
+    EXPECT_FALSE(reader.ReadLine(line));
+}
+
+TEST(ReadOnlyFile, RefusesMissingFilesAndDirectories) {
+    ReadOnlyFile file;
+    EXPECT_FALSE(file.Open(CText((ScratchFile::TempDirectory() + "no-such-file.txt").c_str())));
+    EXPECT_FALSE(file.Open(CText(ScratchFile::TempDirectory().c_str())));
+    EXPECT_FALSE(file.Open(CText()));
+    ScratchFile real("12345");
+    CText withNul = real.Path();
+    withNul.Append("\0x", 2); // must not open the name before the NUL
+    EXPECT_FALSE(file.Open(withNul));
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(-1, file.Read(nullptr, 0));
+
+    ASSERT_TRUE(file.Open(real.Path()));
+    unsigned long long size = 0;
+    EXPECT_TRUE(file.QuerySize(size));
+    EXPECT_EQ(5u, size);
+    char buffer[8];
+    EXPECT_EQ(5, file.Read(buffer, sizeof buffer));
+    EXPECT_EQ(0, file.Read(buffer, sizeof buffer));
+}
+
+} // namespace
