@@ -1,0 +1,237 @@
+# Turns one benchmark run (results.json) into the Markdown report, the target verdicts and the
+# plots. Kept apart from the measuring so a report can be rebuilt from saved figures.
+import json
+import os
+
+from measure import summarize
+from payloads import human_size
+
+MIB = 1 << 20
+MEMORY_SLACK = 32 * MIB
+TRANSFER_RATIO = 1.5
+LOADING_RATIO = 0.5
+LINEARITY_LIMIT = 4.5
+
+
+def _fmt_seconds(value):
+    return "-" if value is None else "%.3f" % value
+
+
+def _fmt_mib(kib):
+    return "-" if kib is None else "%.1f" % (kib / 1024.0)
+
+
+def _rate(size, seconds):
+    """MiB/s, or None when the time is missing or not positive."""
+    if seconds is None or seconds <= 0:
+        return None
+    return size / MIB / seconds
+
+
+def _fmt_rate(rate):
+    return "-" if rate is None else "%.0f" % rate
+
+
+def _median(values):
+    return summarize(values)[1]
+
+
+def transfer_phase(total_seconds, startup_seconds):
+    """The program's run without Wine's start-up; None when it cannot be told apart."""
+    if total_seconds is None or startup_seconds is None or total_seconds <= startup_seconds:
+        return None
+    return total_seconds - startup_seconds
+
+
+def evaluate(results):
+    """The verdict on each target: a list of (name, met or None when unmeasured, detail)."""
+    verdicts = []
+    sizes = sorted(results["sizes"], key=lambda s: s["size"])
+    startup = _median(results["startup"]["seconds"])
+    baseline_kib = max(results["startup"]["max_rss_kib"] or [0]) or None
+    if sizes:
+        big = sizes[-1]
+        phase = transfer_phase(_median(big["parvolet"]["seconds"]), startup)
+        ours = _rate(big["payload_length"], phase)
+        theirs = _rate(big["framed_length"], _median(big["netcat"]["seconds"]))
+        if ours and theirs:
+            ratio = ours / theirs
+            verdicts.append(("Transfer of %s: parvolet >= %.1f x netcat" % (human_size(big["size"]), TRANSFER_RATIO),
+                             ratio >= TRANSFER_RATIO,
+                             "%.0f MiB/s vs %.0f MiB/s: %.2f x" % (ours, theirs, ratio)))
+        else:
+            verdicts.append(("Transfer of %s" % human_size(big["size"]), None, "not measured"))
+        loader = _rate(big["size"], _median(big["loader"]["seconds"]))
+        cat = _rate(big["size"], _median(big["cat"]["seconds"]))
+        if loader and cat:
+            ratio = loader / cat
+            verdicts.append(("Loading %s: loader >= %.1f x cat" % (human_size(big["size"]), LOADING_RATIO),
+                             ratio >= LOADING_RATIO,
+                             "%.0f MiB/s vs %.0f MiB/s: %.2f x" % (loader, cat, ratio)))
+        else:
+            verdicts.append(("Loading %s" % human_size(big["size"]), None, "not measured"))
+        by_size = {s["size"]: s for s in sizes}
+        if (1 << 30) in by_size and (256 << 20) in by_size:
+            big_t = _median(by_size[1 << 30]["loader"]["seconds"])
+            small_t = _median(by_size[256 << 20]["loader"]["seconds"])
+            if big_t and small_t:
+                ratio = big_t / small_t
+                verdicts.append(("Loading is linear: t(1 GiB) <= %.1f x t(256 MiB)" % LINEARITY_LIMIT,
+                                 ratio <= LINEARITY_LIMIT, "%.3f s vs %.3f s: %.2f x" % (big_t, small_t, ratio)))
+    for entry in sizes:
+        peak = max([k for k in entry["parvolet"]["peak_kib"] if k is not None] or [0]) or None
+        if peak is None or baseline_kib is None:
+            verdicts.append(("Memory at %s" % human_size(entry["size"]), None, "not measured"))
+            continue
+        limit_kib = (entry["payload_length"] + MEMORY_SLACK) / 1024.0 + baseline_kib
+        verdicts.append(("Memory at %s: peak <= payload + baseline + 32 MiB" % human_size(entry["size"]),
+                         peak <= limit_kib,
+                         "%.1f MiB vs limit %.1f MiB (%+.1f MiB)" % (peak / 1024.0, limit_kib / 1024.0,
+                                                                     (peak - limit_kib) / 1024.0)))
+    too_large = results.get("too_large")
+    if too_large:
+        verdicts.append(("A file at the size limit gives the \"too large\" message",
+                         too_large.get("met"), too_large.get("outcome", "not measured")))
+    return verdicts
+
+
+def _row(cells):
+    return "| " + " | ".join(cells) + " |"
+
+
+def markdown(results):
+    env = results["environment"]
+    runs = results["runs"]
+    startup_min, startup_med = summarize(results["startup"]["seconds"])
+    baseline_kib = max(results["startup"]["max_rss_kib"] or [0]) or None
+    lines = ["# Benchmark results", "",
+             "Machine: %s, %s cores, %s RAM; %s; %s." % (env["cpu"], env["cores"], env["ram"], env["wine"],
+                                                      env["kernel"]),
+             "Date: %s. Load average before: %s; after: %s." % (env["date"], env["load_before"],
+                                                              env.get("load_after", "-")),
+             "Each figure is the minimum and the median of %d runs (min / median)." % runs, "",
+             "Wine start-up of a do-nothing program (same system libraries): %s / %s s; its peak "
+             "resident memory %s MiB (the baseline below)." % (_fmt_seconds(startup_min), _fmt_seconds(startup_med),
+                                                              _fmt_mib(baseline_kib)), ""]
+    lines += ["## Transfer", "",
+              "parvolet: from process start until the receiver holds the whole frame (file loading, "
+              "dialog, connection, greeting, sending). Transfer phase: that minus the median Wine "
+              "start-up. netcat: `nc -N` sending the same frame, prepared beforehand, from a file.", "",
+              _row(["Size", "L (bytes)", "parvolet total s", "parvolet phase s", "parvolet MiB/s",
+                    "netcat s", "netcat MiB/s", "ratio"]),
+              _row(["---"] * 8)]
+    for entry in sorted(results["sizes"], key=lambda s: s["size"]):
+        p_min, p_med = summarize(entry["parvolet"]["seconds"])
+        n_min, n_med = summarize(entry["netcat"]["seconds"])
+        phase_min, phase_med = transfer_phase(p_min, startup_min), transfer_phase(p_med, startup_med)
+        ours, theirs = _rate(entry["payload_length"], phase_med), _rate(entry["framed_length"], n_med)
+        lines.append(_row([human_size(entry["size"]), str(entry["payload_length"]),
+                           "%s / %s" % (_fmt_seconds(p_min), _fmt_seconds(p_med)),
+                           "%s / %s" % (_fmt_seconds(phase_min), _fmt_seconds(phase_med)), _fmt_rate(ours),
+                           "%s / %s" % (_fmt_seconds(n_min), _fmt_seconds(n_med)), _fmt_rate(theirs),
+                           "-" if not (ours and theirs) else "%.2f" % (ours / theirs)]))
+    lines += ["", "## Loading", "",
+              "The real payload loader in a native program (time of the load call), against "
+              "`cat FILE >/dev/null` (whole process), both from the page cache.", "",
+              _row(["Size", "loader s", "loader MiB/s", "cat s", "cat MiB/s", "ratio"]), _row(["---"] * 6)]
+    for entry in sorted(results["sizes"], key=lambda s: s["size"]):
+        l_min, l_med = summarize(entry["loader"]["seconds"])
+        c_min, c_med = summarize(entry["cat"]["seconds"])
+        ours, theirs = _rate(entry["size"], l_med), _rate(entry["size"], c_med)
+        lines.append(_row([human_size(entry["size"]), "%s / %s" % (_fmt_seconds(l_min), _fmt_seconds(l_med)),
+                           _fmt_rate(ours), "%s / %s" % (_fmt_seconds(c_min), _fmt_seconds(c_med)),
+                           _fmt_rate(theirs), "-" if not (ours and theirs) else "%.2f" % (ours / theirs)]))
+    lines += ["", "## Memory", "",
+              "Peak resident memory (VmHWM) of the process running parvolet.exe under Wine, read from "
+              "/proc before OK is pressed; the limit is L + baseline + 32 MiB.", "",
+              _row(["Size", "L MiB", "parvolet peak MiB (min / max)", "limit MiB", "netcat peak MiB",
+                    "loader peak MiB"]), _row(["---"] * 6)]
+    for entry in sorted(results["sizes"], key=lambda s: s["size"]):
+        peaks = [k for k in entry["parvolet"]["peak_kib"] if k is not None]
+        limit = "-" if baseline_kib is None else _fmt_mib((entry["payload_length"] + MEMORY_SLACK) / 1024.0
+                                                          + baseline_kib)
+        lines.append(_row([human_size(entry["size"]), "%.1f" % (entry["payload_length"] / MIB),
+                           "%s / %s" % (_fmt_mib(min(peaks)), _fmt_mib(max(peaks))) if peaks else "-", limit,
+                           _fmt_mib(max(entry["netcat"]["max_rss_kib"] or [0]) or None),
+                           _fmt_mib(max(entry["loader"]["max_rss_kib"] or [0]) or None)]))
+    lines += ["", "## Targets", "", _row(["Target", "Met", "Figures"]), _row(["---"] * 3)]
+    for name, met, detail in evaluate(results):
+        lines.append(_row([name, {True: "yes", False: "**no**", None: "-"}[met], detail]))
+    for note in results.get("notes", []):
+        lines += ["", note]
+    lines.append("")
+    return "\n".join(lines)
+
+
+def plot(results, directory):
+    """transfer.png, loading.png and memory.png; returns the files written."""
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    sizes = sorted(results["sizes"], key=lambda s: s["size"])
+    if not sizes:
+        return []
+    xs = [s["size"] / MIB for s in sizes]
+    startup = _median(results["startup"]["seconds"])
+    written = []
+
+    def finish(fig, ax, name, ylabel):
+        ax.set_xscale("log", base=2)
+        ax.set_xlabel("payload file size (MiB)")
+        ax.set_ylabel(ylabel)
+        ax.grid(True, which="both", alpha=0.3)
+        ax.legend()
+        path = os.path.join(directory, name)
+        fig.tight_layout()
+        fig.savefig(path, dpi=110)
+        plt.close(fig)
+        written.append(path)
+
+    fig, ax = plt.subplots(figsize=(7, 4.5))
+    ax.plot(xs, [_median(s["parvolet"]["seconds"]) for s in sizes], "o-", label="parvolet under Wine, total")
+    ax.plot(xs, [transfer_phase(_median(s["parvolet"]["seconds"]), startup) for s in sizes], "o--",
+            label="parvolet, minus Wine start-up")
+    ax.plot(xs, [_median(s["netcat"]["seconds"]) for s in sizes], "s-", label="nc -N")
+    if startup:
+        ax.axhline(startup, color="grey", linestyle=":", label="Wine start-up, do-nothing program")
+    ax.set_yscale("log")
+    ax.set_title("Sending one file to the receiver on loopback (median)")
+    finish(fig, ax, "transfer.png", "seconds")
+
+    fig, ax = plt.subplots(figsize=(7, 4.5))
+    ax.plot(xs, [_median(s["loader"]["seconds"]) for s in sizes], "o-", label="payload loader")
+    ax.plot(xs, [_median(s["cat"]["seconds"]) for s in sizes], "s-", label="cat FILE >/dev/null")
+    ax.set_yscale("log")
+    ax.set_title("Loading the file (median)")
+    finish(fig, ax, "loading.png", "seconds")
+
+    fig, ax = plt.subplots(figsize=(7, 4.5))
+    baseline_kib = max(results["startup"]["max_rss_kib"] or [0]) or None
+    peaks = [max([k for k in s["parvolet"]["peak_kib"] if k is not None] or [0]) / 1024.0 or None for s in sizes]
+    ax.plot(xs, peaks, "o-", label="parvolet peak resident (VmHWM)")
+    if baseline_kib:
+        ax.plot(xs, [(s["payload_length"] + MEMORY_SLACK) / MIB + baseline_kib / 1024.0 for s in sizes], "k--",
+                label="limit: L + baseline + 32 MiB")
+        ax.axhline(baseline_kib / 1024.0, color="grey", linestyle=":", label="do-nothing program under Wine")
+    ax.plot(xs, [s["payload_length"] / MIB for s in sizes], ":", label="payload L")
+    ax.set_yscale("log")
+    ax.set_title("Peak resident memory against payload size")
+    finish(fig, ax, "memory.png", "MiB")
+    return written
+
+
+def write(results, directory):
+    os.makedirs(directory, exist_ok=True)
+    with open(os.path.join(directory, "results.json"), "w") as f:
+        json.dump(results, f, indent=1, sort_keys=True)
+    with open(os.path.join(directory, "README.md"), "w") as f:
+        f.write(markdown(results))
+    return plot(results, directory)
+
+
+if __name__ == "__main__":
+    import sys
+    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "results")
+    with open(os.path.join(target, "results.json")) as f:
+        write(json.load(f), target)
