@@ -1,0 +1,137 @@
+// The asynchronous socket: one non-blocking Winsock call per operation, and the opening,
+// connecting, accepting and closing that keep the thread's registry in step with the handle.
+#include "net/AsyncSocket.h"
+
+#include "net/SocketMessages.h"
+#include "net/SocketRegistry.h"
+#include "net/WinsockCalls.h"
+
+#include <cstring>
+
+IMPLEMENT_RUNTIME_CLASS(CAsyncSocket, CObject)
+
+namespace {
+sockaddr_in EmptyAddress() {
+    sockaddr_in address;
+    std::memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    return address;
+}
+} // namespace
+
+CAsyncSocket::~CAsyncSocket() { CloseOwnHandle(); }
+
+bool CAsyncSocket::OpenSocket(UINT port, int type, long eventMask, const char* localAddress) {
+    if (!AllocateHandle(type, eventMask, 0, AF_INET)) return false;
+    if (BindLocal(port, localAddress)) return true;
+    // The close makes Winsock calls of its own; the caller must still see why the bind failed.
+    int error = winsock::LastError();
+    CloseSocketHandle();
+    winsock::SetLastError(error);
+    return false;
+}
+
+bool CAsyncSocket::AllocateHandle(int type, long eventMask, int protocol, int family) {
+    socketHandle = winsock::Socket(family, type, protocol);
+    if (socketHandle == INVALID_SOCKET) return false;
+    // Registering makes the thread's window, which the selection below posts to.
+    SocketRegistry::Current().RegisterHandle(socketHandle, this, false);
+    return SelectEvents(eventMask);
+}
+
+bool CAsyncSocket::BindLocal(UINT port, const char* localAddress) {
+    sockaddr_in address = EmptyAddress();
+    if (localAddress != nullptr) {
+        // A local address is never looked up by name.
+        address.sin_addr.s_addr = winsock::InetAddr(localAddress);
+        if (address.sin_addr.s_addr == INADDR_NONE) {
+            winsock::SetLastError(WSAEINVAL);
+            return false;
+        }
+    }
+    address.sin_port = htons(static_cast<u_short>(port));
+    return winsock::Bind(socketHandle, reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+           SOCKET_ERROR;
+}
+
+bool CAsyncSocket::SelectEvents(long eventMask) {
+    HWND window = SocketRegistry::Current().notificationWindow;
+    return winsock::AsyncSelect(socketHandle, window, SOCKET_NOTIFY_MESSAGE, eventMask) != SOCKET_ERROR;
+}
+
+bool CAsyncSocket::ConnectToHost(const CText& host, UINT port) {
+    sockaddr_in address = EmptyAddress();
+    address.sin_addr.s_addr = winsock::InetAddr(host.Data());
+    if (address.sin_addr.s_addr == INADDR_NONE) {
+        hostent* entry = winsock::GetHostByName(host.Data());
+        if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr ||
+            entry->h_length != 4) {
+            winsock::SetLastError(WSAEINVAL);
+            return false;
+        }
+        std::memcpy(&address.sin_addr, entry->h_addr_list[0], 4);
+    }
+    // Only the low 16 bits of the port reach the connection.
+    address.sin_port = htons(static_cast<u_short>(port));
+    return ConnectAddress(reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
+
+bool CAsyncSocket::AcceptConnection(CAsyncSocket& target, sockaddr* address, int* addressLength) {
+    SocketRegistry& registry = SocketRegistry::Current();
+    // The new handle's first notification may be routed before accept returns; the target is
+    // found under the invalid handle until then.
+    registry.RegisterHandle(INVALID_SOCKET, &target, false);
+    SOCKET accepted = winsock::Accept(socketHandle, address, addressLength);
+    if (accepted == INVALID_SOCKET) {
+        // Only the registration made above is undone: a target that already held a handle
+        // keeps it, and its registration with it.
+        int error = winsock::LastError();
+        registry.UnregisterHandle(INVALID_SOCKET, false);
+        winsock::SetLastError(error);
+        return false;
+    }
+    if (registry.FindLive(INVALID_SOCKET) != nullptr) {
+        target.socketHandle = accepted;
+        registry.UnregisterHandle(INVALID_SOCKET, false);
+        registry.RegisterHandle(accepted, &target, false);
+    }
+    return true;
+}
+
+void CAsyncSocket::CloseSocketHandle() { CloseOwnHandle(); }
+
+void CAsyncSocket::CloseOwnHandle() {
+    if (socketHandle == INVALID_SOCKET) return;
+    SOCKET handle = socketHandle;
+    winsock::CloseSocket(handle); // nothing useful can be done when it fails
+    socketHandle = INVALID_SOCKET;
+    SocketRegistry::Current().RetireHandle(handle, this);
+}
+
+int CAsyncSocket::ReceiveBytes(void* buffer, int size, int flags) {
+    return winsock::Recv(socketHandle, buffer, size, flags);
+}
+
+int CAsyncSocket::SendBytes(const void* data, int length, int flags) {
+    return winsock::Send(socketHandle, data, length, flags);
+}
+
+void CAsyncSocket::OnReadReady(int) {}
+void CAsyncSocket::OnWriteReady(int) {}
+void CAsyncSocket::OnUrgentData(int) {}
+void CAsyncSocket::OnAcceptReady(int) {}
+void CAsyncSocket::OnConnectDone(int) {}
+void CAsyncSocket::OnPeerClosed(int) {}
+
+bool CAsyncSocket::ConnectAddress(const sockaddr* address, int length) {
+    return winsock::Connect(socketHandle, address, length) != SOCKET_ERROR;
+}
+
+int CAsyncSocket::ReceiveFromAddress(void* buffer, int size, sockaddr* address, int* addressLength, int flags) {
+    return winsock::RecvFrom(socketHandle, buffer, size, flags, address, addressLength);
+}
+
+int CAsyncSocket::SendToAddress(const void* data, int length, const sockaddr* address, int addressLength,
+                                int flags) {
+    return winsock::SendTo(socketHandle, data, length, flags, address, addressLength);
+}

@@ -1,0 +1,85 @@
+// The fault injector behind the call seam (test builds only).
+#include "net/FaultInjector.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<unsigned> callsMade{0};
+std::atomic<unsigned> kindCalls{0};
+std::atomic<unsigned> armedNumber{0}; // 0: nothing armed
+std::atomic<int> armedKind{-1};       // -1: any kind
+std::atomic<int> armedError{0};
+std::atomic<bool> fired{false};
+} // namespace
+
+namespace faults {
+
+void Reset() {
+    armedNumber = 0;
+    armedKind = -1;
+    armedError = 0;
+    callsMade = 0;
+    kindCalls = 0;
+    fired = false;
+}
+
+void FailCall(unsigned callNumber, int error) {
+    Reset();
+    armedError = error;
+    armedNumber = callNumber;
+}
+
+void FailCallOfKind(winsock::Call kind, unsigned n, int error) {
+    Reset();
+    armedKind = static_cast<int>(kind);
+    armedError = error;
+    armedNumber = n;
+}
+
+unsigned CallsMade() { return callsMade; }
+bool Fired() { return fired; }
+
+int DefaultError(winsock::Call kind) {
+    using winsock::Call;
+    switch (kind) {
+    case Call::Startup: return WSASYSNOTREADY;
+    case Call::Socket: return WSAENOBUFS;
+    case Call::Bind: return WSAEADDRINUSE;
+    case Call::Connect: return WSAECONNREFUSED;
+    case Call::Accept: return WSAECONNABORTED;
+    case Call::Send:
+    case Call::Recv:
+    case Call::SendTo:
+    case Call::RecvFrom: return WSAECONNRESET;
+    case Call::Select: return WSAEINVAL;
+    case Call::Shutdown: return WSAENOTCONN;
+    case Call::Resolve: return WSAHOST_NOT_FOUND;
+    case Call::CreateWindow: return ERROR_NOT_ENOUGH_MEMORY;
+    case Call::SetTimer: return ERROR_NO_SYSTEM_RESOURCES;
+    }
+    return WSAEFAULT;
+}
+
+} // namespace faults
+
+namespace winsock {
+
+bool InjectFailure(Call call) noexcept {
+    unsigned number = ++callsMade;
+    if (armedKind >= 0) {
+        if (static_cast<int>(call) != armedKind) return false;
+        number = ++kindCalls;
+    }
+    unsigned armed = armedNumber;
+    if (armed == 0 || number != armed) return false;
+    bool expected = false;
+    if (!fired.compare_exchange_strong(expected, true)) return false;
+    int error = armedError != 0 ? armedError.load() : faults::DefaultError(call);
+    if (call == Call::CreateWindow || call == Call::SetTimer)
+        ::SetLastError(static_cast<DWORD>(error));
+    else
+        ::WSASetLastError(error);
+    return true;
+}
+
+} // namespace winsock

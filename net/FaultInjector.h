@@ -1,0 +1,23 @@
+// Test-only control of the transport's call seam: arms one call (by its number among all
+// counted calls, or among the calls of one kind) to fail with a realistic error. Process-wide,
+// so a transfer on a worker thread is reached too. Built only with PARVOLET_FAULT_INJECTION.
+#pragma once
+
+#include "net/WinsockCalls.h"
+
+namespace faults {
+
+// Forgets any armed failure and restarts the count.
+void Reset();
+// The callNumber-th counted call from now on (1 = the next) fails. error 0: the usual error of
+// that kind of call.
+void FailCall(unsigned callNumber, int error = 0);
+// The n-th call of one kind from now on fails.
+void FailCallOfKind(winsock::Call kind, unsigned n, int error = 0);
+// Counted calls since the last Reset, and whether the armed failure has happened.
+unsigned CallsMade();
+bool Fired();
+// The error a failing call of this kind reports when none is given.
+int DefaultError(winsock::Call kind);
+
+} // namespace faults

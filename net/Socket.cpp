@@ -1,0 +1,245 @@
+// The blocking socket: every call that would block waits in a private message loop that takes
+// out only this thread's socket notifications and its own timer ticks.
+#include "net/Socket.h"
+
+#include "framework/Exceptions.h"
+#include "net/SocketMessages.h"
+#include "net/SocketRegistry.h"
+#include "net/WinsockCalls.h"
+
+IMPLEMENT_RUNTIME_CLASS(CSocket, CAsyncSocket)
+
+namespace {
+// Clears the socket's reference to the wait's flag on every way out of the wait, including the
+// exception when the timer cannot be started.
+class WaitFlagScope {
+public:
+    WaitFlagScope(bool*& slot, bool& flag) noexcept : slot_(slot), flag_(flag) { slot_ = &flag_; }
+    ~WaitFlagScope() {
+        if (slot_ == &flag_) slot_ = nullptr;
+    }
+    WaitFlagScope(const WaitFlagScope&) = delete;
+    WaitFlagScope& operator=(const WaitFlagScope&) = delete;
+
+private:
+    bool*& slot_;
+    bool& flag_;
+};
+
+class ThreadTimer {
+public:
+    explicit ThreadTimer(DWORD milliseconds) : id_(winsock::SetThreadTimer(milliseconds)) {
+        if (id_ == 0) ThrowResourceException();
+    }
+    ~ThreadTimer() { KillTimer(nullptr, id_); }
+    ThreadTimer(const ThreadTimer&) = delete;
+    ThreadTimer& operator=(const ThreadTimer&) = delete;
+    UINT_PTR id() const noexcept { return id_; }
+
+private:
+    UINT_PTR id_;
+};
+} // namespace
+
+CSocket::~CSocket() {
+    // The base destructor can no longer reach this class's close; cancel and deselect here.
+    if (socketHandle != INVALID_SOCKET) CSocket::CloseSocketHandle();
+}
+
+bool CSocket::OnMessagesWaiting() {
+    MSG message;
+    if (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageA(&message);
+    return false;
+}
+
+bool CSocket::WaitForEvent(unsigned eventBit) { return WaitWithTimer(eventBit, pollInterval); }
+
+bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
+    SocketRegistry& registry = SocketRegistry::Current();
+    bool keepWaiting = true;
+    WaitFlagScope scope(waitFlag, keepWaiting);
+    ThreadTimer timer(timerMilliseconds);
+
+    while (keepWaiting) {
+        try {
+            bool tookMessage = false;
+            MSG message;
+            if (PeekMessageA(&message, registry.notificationWindow, SOCKET_NOTIFY_MESSAGE, SOCKET_DEAD_MESSAGE,
+                             PM_REMOVE)) {
+                tookMessage = true;
+                if (message.message == SOCKET_NOTIFY_MESSAGE &&
+                    static_cast<SOCKET>(message.wParam) == socketHandle && socketHandle != INVALID_SOCKET) {
+                    unsigned bit = EventBit(message.lParam);
+                    if (bit == FD_CLOSE) break;
+                    if (bit == eventBit) {
+                        if (eventBit == FD_CONNECT) connectError = EventError(message.lParam);
+                        break;
+                    }
+                }
+                if (message.wParam != 0 || message.lParam != 0)
+                    registry.DeferNotification(message.message, static_cast<SOCKET>(message.wParam),
+                                               message.lParam);
+            } else if (PeekMessageA(&message, nullptr, WM_TIMER, WM_TIMER, PM_NOREMOVE) &&
+                       message.wParam == timer.id()) {
+                PeekMessageA(&message, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE);
+                break;
+            }
+            // Sleep only after a pass that took nothing out: messages already looked at no longer
+            // count as new, so WaitMessage would ignore a notification queued right behind the one
+            // just taken and the wait would lose up to a whole timer period.
+            if (!tookMessage) {
+                bool idle = PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) && OnMessagesWaiting();
+                // A paint handler may have closed the socket: do not sleep through the cancel.
+                if (!idle && keepWaiting) WaitMessage();
+                // With idle true a thread object's idle pass would run here; a plain socket has
+                // none.
+            }
+        } catch (CException* e) {
+            e->Delete(); // a notification whose record cannot be kept is lost; the wait goes on
+        }
+    }
+
+    if (!keepWaiting) {
+        winsock::SetLastError(WSAEINTR);
+        return false;
+    }
+    waitFlag = nullptr;
+    // Makes the window deliver what this wait set aside once the thread dispatches again.
+    if (registry.notificationWindow != nullptr)
+        PostMessageA(registry.notificationWindow, SOCKET_NOTIFY_MESSAGE, 0, 0);
+    return true;
+}
+
+void CSocket::CancelWait() noexcept {
+    if (waitFlag == nullptr) return;
+    *waitFlag = false;
+    waitFlag = nullptr;
+}
+
+bool CSocket::AcceptConnection(CAsyncSocket& target, sockaddr* address, int* addressLength) {
+    if (IsWaiting()) {
+        winsock::SetLastError(WSAEINPROGRESS);
+        return false;
+    }
+    for (;;) {
+        if (CAsyncSocket::AcceptConnection(target, address, addressLength)) return true;
+        if (winsock::LastError() != WSAEWOULDBLOCK) return false;
+        if (!WaitForEvent(FD_ACCEPT)) return false;
+    }
+}
+
+int CSocket::ReceiveBytes(void* buffer, int size, int flags) {
+    if (IsWaiting()) {
+        winsock::SetLastError(WSAEINPROGRESS);
+        return 0;
+    }
+    for (;;) {
+        int n = CAsyncSocket::ReceiveBytes(buffer, size, flags);
+        if (n != SOCKET_ERROR) return n;
+        if (winsock::LastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
+        if (!WaitForEvent(FD_READ)) return SOCKET_ERROR;
+    }
+}
+
+int CSocket::SendChunk(const void* data, int length, int flags) {
+    for (;;) {
+        int n = CAsyncSocket::SendBytes(data, length, flags);
+        if (n != SOCKET_ERROR) return n;
+        if (winsock::LastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
+        if (!WaitForEvent(FD_WRITE)) return SOCKET_ERROR;
+    }
+}
+
+int CSocket::SendBytes(const void* data, int length, int flags) {
+    if (IsWaiting()) {
+        winsock::SetLastError(WSAEINPROGRESS);
+        return 0;
+    }
+    // The whole remainder in each send: Winsock takes what fits, and large sends move data many
+    // times faster than small ones.
+    const char* next = static_cast<const char*>(data);
+    int remaining = length;
+    while (remaining > 0) {
+        int n = SendChunk(next, remaining, flags);
+        if (n == SOCKET_ERROR) return SOCKET_ERROR;
+        next += n;
+        remaining -= n;
+    }
+    return length > 0 ? length : 0;
+}
+
+bool CSocket::ConnectAddress(const sockaddr* address, int length) {
+    if (IsWaiting()) {
+        winsock::SetLastError(WSAEINPROGRESS);
+        return false;
+    }
+    connectError = -1;
+    if (CAsyncSocket::ConnectAddress(address, length)) return true;
+    if (winsock::LastError() != WSAEWOULDBLOCK) return false;
+    for (;;) {
+        if (!WaitForEvent(FD_CONNECT)) return false;
+        if (connectError != -1) break; // a tick or a close event: wait on for the outcome
+    }
+    winsock::SetLastError(connectError);
+    return connectError == 0;
+}
+
+int CSocket::ReceiveFromAddress(void* buffer, int size, sockaddr* address, int* addressLength, int flags) {
+    if (IsWaiting()) {
+        winsock::SetLastError(WSAEINPROGRESS);
+        return 0;
+    }
+    for (;;) {
+        int n = CAsyncSocket::ReceiveFromAddress(buffer, size, address, addressLength, flags);
+        if (n != SOCKET_ERROR) return n;
+        if (winsock::LastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
+        if (!WaitForEvent(FD_READ)) return SOCKET_ERROR;
+    }
+}
+
+int CSocket::SendToAddress(const void* data, int length, const sockaddr* address, int addressLength, int flags) {
+    if (IsWaiting()) {
+        winsock::SetLastError(WSAEINPROGRESS);
+        return 0;
+    }
+    for (;;) {
+        int n = CAsyncSocket::SendToAddress(data, length, address, addressLength, flags);
+        if (n != SOCKET_ERROR) return n;
+        if (winsock::LastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
+        if (!WaitForEvent(FD_WRITE)) return SOCKET_ERROR;
+    }
+}
+
+void CSocket::CloseSocketHandle() {
+    if (socketHandle == INVALID_SOCKET) return;
+    CancelWait();
+    SelectEvents(0); // no notification is posted for the handle from here on
+    CAsyncSocket::CloseSocketHandle();
+}
+
+bool CSocket::FinishSending(DWORD boundMilliseconds) {
+    if (IsWaiting()) {
+        winsock::SetLastError(WSAEINPROGRESS);
+        return false;
+    }
+    if (winsock::Shutdown(socketHandle, 1) == SOCKET_ERROR) return false; // 1: the sending side
+    const DWORD start = GetTickCount();
+    char discard[8192];
+    for (;;) {
+        int n = CAsyncSocket::ReceiveBytes(discard, sizeof discard, 0);
+        if (n == 0) return true; // the peer has read everything and closed its side
+        DWORD elapsed = GetTickCount() - start;
+        if (n > 0) {
+            if (elapsed >= boundMilliseconds) break;
+            continue;
+        }
+        if (winsock::LastError() != WSAEWOULDBLOCK) return false;
+        if (elapsed >= boundMilliseconds) break;
+        // The period never exceeds what is left of the bound, so a quiet peer cannot hold the
+        // caller for a whole poll interval beyond it.
+        DWORD left = boundMilliseconds - elapsed;
+        if (!WaitWithTimer(FD_READ, left < pollInterval ? left : pollInterval)) return false;
+    }
+    winsock::SetLastError(WSAETIMEDOUT);
+    return false;
+}

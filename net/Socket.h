@@ -1,0 +1,56 @@
+// The blocking socket: the asynchronous socket whose calls, when they would block, wait in a
+// filtered message loop on the calling thread until the awaited event (or a timer tick, or the
+// close event) arrives, then try again. Notifications for other sockets are set aside in order.
+#pragma once
+
+#include "net/AsyncSocket.h"
+
+class CSocket : public CAsyncSocket {
+    DECLARE_RUNTIME_CLASS(CSocket)
+public:
+    CSocket() noexcept = default;
+    // Closes a handle that is still open with this class's close (cancel, deselect, close).
+    ~CSocket() override;
+
+    bool AcceptConnection(CAsyncSocket& target, sockaddr* address, int* addressLength) override;
+    // Cancels a wait in progress, stops the notifications, then closes and retires the handle.
+    void CloseSocketHandle() override;
+    // What one successful receive gives: 1 to size bytes, or 0 when the peer closed the stream.
+    int ReceiveBytes(void* buffer, int size, int flags) override;
+    // Every byte or -1; 0 for a length of 0 or less (no send is made).
+    int SendBytes(const void* data, int length, int flags) override;
+    bool ConnectAddress(const sockaddr* address, int length) override;
+    int ReceiveFromAddress(void* buffer, int size, sockaddr* address, int* addressLength, int flags) override;
+    int SendToAddress(const void* data, int length, const sockaddr* address, int addressLength,
+                      int flags) override;
+
+    // Called during a wait whenever messages are queued: hands out one paint message, so windows
+    // of the thread stay drawn, and answers false (the thread's idle pass is never run).
+    virtual bool OnMessagesWaiting();
+    // Waits for the event bit (1 read, 2 write, 8 accept, 16 connect) on this socket, a close
+    // event or a timer tick. True: try the operation again. False: cancelled, error WSAEINTR.
+    // CResourceException when the timer cannot be started.
+    virtual bool WaitForEvent(unsigned eventBit);
+
+    // Ends the wait in progress on this socket, if any; it then returns false with WSAEINTR.
+    void CancelWait() noexcept;
+    // One send of the whole length inside SendBytes, waiting for the write event as needed.
+    int SendChunk(const void* data, int length, int flags);
+
+    // Ends an orderly conversation after the last send: shuts down the sending direction, then
+    // reads and discards what the peer still sends until it closes its side, an error, or
+    // boundMilliseconds pass. True only when the peer closed cleanly in time. Closing with unread
+    // received data resets the connection, and the peer may then lose bytes it has not read yet.
+    // Failure sets WSAETIMEDOUT when the bound passed, else the Winsock error.
+    bool FinishSending(DWORD boundMilliseconds);
+
+    bool IsWaiting() const noexcept { return waitFlag != nullptr; }
+
+    DWORD pollInterval = 2000;
+    bool* waitFlag = nullptr; // the keep-waiting flag of the wait in progress; null when none
+    int connectError = -1;
+
+protected:
+    // The wait itself, with its timer period; WaitForEvent uses pollInterval.
+    bool WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds);
+};

@@ -1,0 +1,131 @@
+// The per-thread socket registry and the routing of notifications to socket objects.
+#include "net/SocketRegistry.h"
+
+#include "framework/Exceptions.h"
+#include "net/AsyncSocket.h"
+#include "net/SocketMessages.h"
+#include "net/SocketWnd.h"
+#include "net/WinsockCalls.h"
+
+#include <new>
+
+SocketRegistry& SocketRegistry::Current() {
+    // Empty containers hold no memory, so a thread that ends without sockets leaves nothing
+    // behind even where thread-exit destructors do not run.
+    thread_local SocketRegistry registry;
+    return registry;
+}
+
+SocketRegistry::SocketRegistry() = default;
+
+SocketRegistry::~SocketRegistry() { DestroyNotificationWindow(); }
+
+void SocketRegistry::CreateNotificationWindow() {
+    std::unique_ptr<CSocketWnd> window(new (std::nothrow) CSocketWnd);
+    if (window == nullptr) ThrowMemoryException();
+    window->Create(); // raises CResourceException
+    notificationWindow = window->GetSafeHwnd();
+    window_ = std::move(window);
+}
+
+void SocketRegistry::DestroyNotificationWindow() noexcept {
+    // The window may be destroyed from inside its own message handler (a handler closing the
+    // thread's last socket); nothing touches the object after its handler returns.
+    std::unique_ptr<CSocketWnd> window = std::move(window_);
+    notificationWindow = nullptr;
+    if (window != nullptr) window->DestroyWindowNow();
+    deadHandles.clear();
+    pendingNotifications.clear();
+}
+
+void SocketRegistry::RegisterHandle(SOCKET handle, CAsyncSocket* socket, bool dead) {
+    try {
+        if (dead) {
+            ++deadHandles[handle];
+            return;
+        }
+        if (liveHandles.empty()) CreateNotificationWindow();
+        liveHandles[handle] = socket;
+    } catch (const std::bad_alloc&) {
+        if (liveHandles.empty()) DestroyNotificationWindow();
+        ThrowMemoryException();
+    }
+}
+
+void SocketRegistry::UnregisterHandle(SOCKET handle, bool dead) {
+    if (dead) {
+        auto found = deadHandles.find(handle);
+        if (found != deadHandles.end() && --found->second <= 0) deadHandles.erase(found);
+        return;
+    }
+    if (liveHandles.erase(handle) == 0) return;
+    if (liveHandles.empty()) DestroyNotificationWindow();
+}
+
+CAsyncSocket* SocketRegistry::FindLive(SOCKET handle) const {
+    auto found = liveHandles.find(handle);
+    return found == liveHandles.end() ? nullptr : found->second;
+}
+
+int SocketRegistry::FindDead(SOCKET handle) const {
+    auto found = deadHandles.find(handle);
+    return found == deadHandles.end() ? 0 : found->second;
+}
+
+void SocketRegistry::RetireHandle(SOCKET handle, CAsyncSocket* socket) {
+    UnregisterHandle(handle, false);
+    if (notificationWindow == nullptr) return; // the thread's last socket: nothing can be stale
+    // Winsock posts nothing for the handle after closesocket, so every notification for it is
+    // queued ahead of this confirmation. A mark without a confirmation would never clear and would
+    // silence a later socket given the same number, so mark only when the post succeeded.
+    if (PostMessageA(notificationWindow, SOCKET_DEAD_MESSAGE, static_cast<WPARAM>(handle), 0))
+        RegisterHandle(handle, socket, true);
+}
+
+void SocketRegistry::DeliverNotification(SOCKET handle, LPARAM eventWord) {
+    if (handle == 0 && eventWord == 0) return; // a blocking wait's wake-up
+    if (FindDead(handle) != 0) return;         // posted before its socket was closed
+    CAsyncSocket* owner = FindLive(handle);
+    if (owner == nullptr) {
+        // A connection being accepted: its target waits under the invalid handle.
+        owner = FindLive(INVALID_SOCKET);
+        if (owner == nullptr) return; // nobody's: drop it
+        owner->socketHandle = handle;
+        liveHandles.erase(INVALID_SOCKET);
+        liveHandles[handle] = owner;
+    }
+    int error = EventError(eventWord);
+    switch (EventBit(eventWord)) {
+    case FD_READ: owner->OnReadReady(error); break;
+    case FD_WRITE: owner->OnWriteReady(error); break;
+    case FD_OOB: owner->OnUrgentData(error); break;
+    case FD_ACCEPT: owner->OnAcceptReady(error); break;
+    case FD_CONNECT: owner->OnConnectDone(error); break;
+    case FD_CLOSE: owner->OnPeerClosed(error); break;
+    default: break;
+    }
+}
+
+int SocketRegistry::DrainPendingNotifications() {
+    int count = 0;
+    // A handler may change the registry, even empty it by closing the last socket: look at the
+    // list afresh after every record.
+    while (!pendingNotifications.empty()) {
+        PendingNotification record = pendingNotifications.front();
+        pendingNotifications.pop_front();
+        if (record.message == SOCKET_NOTIFY_MESSAGE)
+            DeliverNotification(record.handle, record.eventWord);
+        else
+            UnregisterHandle(record.handle, true);
+        ++count;
+    }
+    return count;
+}
+
+void SocketRegistry::DeferNotification(UINT message, SOCKET handle, LPARAM eventWord) {
+    try {
+        pendingNotifications.push_back(PendingNotification{message, handle, eventWord});
+    } catch (const std::bad_alloc&) {
+        ThrowMemoryException();
+    }
+}

@@ -1,0 +1,58 @@
+// The per-thread registry of sockets: which object owns which handle, which closed handles may
+// still have notifications queued, the notifications a blocking wait set aside, and the thread's
+// notification window, which exists exactly while a live handle exists.
+#pragma once
+
+#include <windows.h>
+#include <winsock.h>
+
+#include <list>
+#include <map>
+#include <memory>
+
+class CAsyncSocket;
+class CSocketWnd;
+
+struct PendingNotification {
+    UINT message;
+    SOCKET handle;
+    LPARAM eventWord;
+};
+
+class SocketRegistry {
+public:
+    // The calling thread's registry.
+    static SocketRegistry& Current();
+
+    SocketRegistry();
+    ~SocketRegistry();
+    SocketRegistry(const SocketRegistry&) = delete;
+    SocketRegistry& operator=(const SocketRegistry&) = delete;
+
+    // Live: maps the handle to the object, making the notification window first when the thread
+    // has no live handle (CResourceException when it cannot be made). Dead: counts one more
+    // closing of the handle whose confirmation is still queued.
+    void RegisterHandle(SOCKET handle, CAsyncSocket* socket, bool dead);
+    // Live: forgets the handle; the last one takes the window, the dead marks and the deferred
+    // notifications with it. Dead: counts one confirmation off.
+    void UnregisterHandle(SOCKET handle, bool dead);
+    CAsyncSocket* FindLive(SOCKET handle) const;
+    int FindDead(SOCKET handle) const; // 0 when absent
+    // After closesocket: marks the handle dead until its confirmation has been handled, so that
+    // notifications still queued for it never reach a socket that is given the same number.
+    void RetireHandle(SOCKET handle, CAsyncSocket* socket);
+    void DeliverNotification(SOCKET handle, LPARAM eventWord);
+    int DrainPendingNotifications();
+    void DeferNotification(UINT message, SOCKET handle, LPARAM eventWord);
+
+    HWND notificationWindow = nullptr;
+    std::map<SOCKET, CAsyncSocket*> liveHandles;
+    std::map<SOCKET, int> deadHandles;
+    std::list<PendingNotification> pendingNotifications;
+
+private:
+    void CreateNotificationWindow();
+    void DestroyNotificationWindow() noexcept;
+
+    std::unique_ptr<CSocketWnd> window_;
+};

@@ -1,0 +1,38 @@
+// The thread's socket notification window and its two-entry message table.
+#include "net/SocketWnd.h"
+
+#include "framework/Exceptions.h"
+#include "net/SocketMessages.h"
+#include "net/SocketRegistry.h"
+#include "net/WinsockCalls.h"
+
+IMPLEMENT_RUNTIME_CLASS(CSocketWnd, CWnd)
+
+void CSocketWnd::Create() {
+    // Invisible, top-level, no size: it only ever receives posted messages.
+    if (!winsock::MayCreateWindow() ||
+        !CreateFrameworkWindow(0, "Socket Notification Sink", 0, 0, 0, 0, 0, nullptr, nullptr))
+        ThrowResourceException();
+}
+
+namespace {
+const MessageEntry kSocketWndEntries[] = {
+    {SOCKET_NOTIFY_MESSAGE, 0, 0,
+     [](CWnd&, WPARAM wParam, LPARAM lParam) -> LRESULT {
+         // What a blocking wait set aside was posted earlier: it goes first.
+         SocketRegistry& registry = SocketRegistry::Current();
+         registry.DrainPendingNotifications();
+         registry.DeliverNotification(static_cast<SOCKET>(wParam), lParam);
+         return 0;
+     }},
+    {SOCKET_DEAD_MESSAGE, 0, 0,
+     [](CWnd&, WPARAM wParam, LPARAM) -> LRESULT {
+         SocketRegistry& registry = SocketRegistry::Current();
+         registry.DrainPendingNotifications();
+         registry.UnregisterHandle(static_cast<SOCKET>(wParam), true);
+         return 0;
+     }},
+};
+} // namespace
+
+const MessageTable CSocketWnd::messageTable = MakeMessageTable(&CWnd::messageTable, kSocketWndEntries);
