@@ -38,6 +38,12 @@ void CWnd::BindHandle(HWND hwnd) noexcept {
     SetPropA(hwnd, kObjectProperty, this);
 }
 
+void CWnd::UnbindHandle() noexcept {
+    if (hwnd_ != nullptr) RemovePropA(hwnd_, kObjectProperty);
+    hwnd_ = nullptr;
+    ownsWindow_ = false;
+}
+
 HWND CWnd::Detach() noexcept {
     HWND hwnd = hwnd_;
     hwnd_ = nullptr;

@@ -73,6 +73,8 @@ protected:
 
     // Called once the window handle is bound (before WM_CREATE reaches the tables).
     void BindHandle(HWND hwnd) noexcept;
+    // Undoes BindHandle when the window is going (window procedures other than CWnd's use it).
+    void UnbindHandle() noexcept;
     // Called when the window is gone (WM_NCDESTROY).
     virtual void OnWindowGone() noexcept {}
 

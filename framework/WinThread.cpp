@@ -1,0 +1,117 @@
+// Thread start-up and ending for the framework's thread objects. The creator and the new thread
+// meet through two events so that the creator learns whether the thread really got going before
+// it hands the object out, and the thread runs no user code before the creator is done with it.
+#include "framework/WinThread.h"
+
+#include <new>
+#include <utility>
+
+IMPLEMENT_RUNTIME_CLASS(CWinThread, CObject)
+
+namespace {
+
+DWORD CurrentObjectSlot() noexcept {
+    // Function-local static: its initialisation is thread-safe, and the slot lives for the process.
+    static const DWORD slot = TlsAlloc();
+    return slot;
+}
+
+} // namespace
+
+struct CWinThread::Startup {
+    CWinThread* thread;
+    HANDLE started;    // set by the new thread once its start-up has succeeded or failed
+    HANDLE mayProceed; // set by the creator once it no longer needs this record
+    bool succeeded;
+};
+
+CWinThread* GetCurrentThreadObject() noexcept {
+    DWORD slot = CurrentObjectSlot();
+    if (slot == TLS_OUT_OF_INDEXES) return nullptr;
+    return static_cast<CWinThread*>(TlsGetValue(slot));
+}
+
+bool CWinThread::MakeCurrent() noexcept {
+    DWORD slot = CurrentObjectSlot();
+    return slot != TLS_OUT_OF_INDEXES && TlsSetValue(slot, this) != FALSE;
+}
+
+bool CWinThread::CreateThread(int priority, UINT stackSize, LPSECURITY_ATTRIBUTES security) {
+    if (thread_.valid()) return false;
+    OwnedKernelHandle started(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedKernelHandle mayProceed(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!started.valid() || !mayProceed.valid()) return false;
+
+    Startup startup{this, started.get(), mayProceed.get(), false};
+    DWORD id = 0;
+    OwnedKernelHandle handle(::CreateThread(security, stackSize, &CWinThread::ThreadEntry, &startup,
+                                            CREATE_SUSPENDED, &id));
+    if (!handle.valid()) return false;
+    // A failed priority change leaves the thread at normal priority, which is still usable.
+    SetThreadPriority(handle.get(), priority);
+    threadId_ = id;
+    thread_ = std::move(handle);
+    if (ResumeThread(thread_.get()) == static_cast<DWORD>(-1)) {
+        // The thread never ran; it cannot touch the object, so the caller may delete it.
+        TerminateThread(thread_.get(), 0);
+        thread_.reset();
+        threadId_ = 0;
+        return false;
+    }
+
+    WaitForSingleObject(started.get(), INFINITE);
+    bool succeeded = startup.succeeded;
+    if (!succeeded) {
+        // The thread is leaving without touching the object again; wait so that nothing of it
+        // outlives the object the caller is about to delete.
+        WaitForSingleObject(thread_.get(), INFINITE);
+        thread_.reset();
+        threadId_ = 0;
+        return false;
+    }
+    // From here on the thread may run, end and delete this object at any moment. It waits on its
+    // own duplicate of the event, so closing ours on return cannot pull the event from under it.
+    SetEvent(mayProceed.get());
+    return true;
+}
+
+DWORD WINAPI CWinThread::ThreadEntry(void* parameter) {
+    auto* startup = static_cast<Startup*>(parameter);
+    CWinThread* self = startup->thread;
+    HANDLE mayProceed = startup->mayProceed;
+    startup->succeeded = self->MakeCurrent();
+    bool succeeded = startup->succeeded;
+    // Duplicate the go-ahead event: the creator closes its own handle as soon as it has set it.
+    HANDLE ownProceed = nullptr;
+    if (succeeded &&
+        !DuplicateHandle(GetCurrentProcess(), mayProceed, GetCurrentProcess(), &ownProceed, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        succeeded = startup->succeeded = false;
+    }
+    SetEvent(startup->started); // the startup record may be gone after this line
+    if (!succeeded) return 1;
+    OwnedKernelHandle proceed(ownProceed);
+    WaitForSingleObject(proceed.get(), INFINITE);
+    proceed.reset();
+    EndThread(self->procedure_(self->parameter_));
+}
+
+CWinThread* BeginThread(CWinThread::ThreadProcedure procedure, void* parameter, int priority,
+                        UINT stackSize, LPSECURITY_ATTRIBUTES security) {
+    auto* thread = new (std::nothrow) CWinThread(procedure, parameter);
+    if (thread == nullptr) return nullptr;
+    if (!thread->CreateThread(priority, stackSize, security)) {
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+void EndThread(UINT exitCode) {
+    CWinThread* self = GetCurrentThreadObject();
+    if (self != nullptr) {
+        TlsSetValue(CurrentObjectSlot(), nullptr);
+        if (self->autoDelete) delete self;
+    }
+    ExitThread(exitCode);
+}

@@ -1,0 +1,60 @@
+// The framework's thread object: one per thread it starts. The object starts its thread
+// synchronously, knows it as the thread's current object, and deletes itself when the thread ends.
+#pragma once
+
+#include "framework/Handles.h"
+#include "framework/Object.h"
+
+#include <windows.h>
+
+class CWinThread : public CObject {
+    DECLARE_RUNTIME_CLASS(CWinThread)
+public:
+    using ThreadProcedure = UINT (*)(void* parameter);
+
+    CWinThread(ThreadProcedure procedure, void* parameter) noexcept
+        : procedure_(procedure), parameter_(parameter) {}
+    CWinThread(const CWinThread&) = delete;
+    CWinThread& operator=(const CWinThread&) = delete;
+    ~CWinThread() override = default;
+
+    // Creates the thread suspended, sets its priority, resumes it and waits until it has finished
+    // its start-up. False when no thread runs; the caller then still owns (and deletes) the object.
+    bool CreateThread(int priority = THREAD_PRIORITY_NORMAL, UINT stackSize = 0,
+                      LPSECURITY_ATTRIBUTES security = nullptr);
+
+    HANDLE GetThreadHandle() const noexcept { return thread_.get(); }
+    DWORD GetThreadId() const noexcept { return threadId_; }
+
+    // Binds this object to the calling thread (for a thread the framework did not start, such as
+    // the main thread). False when the per-thread slot cannot be had.
+    bool MakeCurrent() noexcept;
+
+    // True: the object deletes itself when its thread ends.
+    bool autoDelete = true;
+
+protected:
+    // For derived objects bound to an existing thread with MakeCurrent.
+    CWinThread() noexcept = default;
+
+private:
+    struct Startup;
+    static DWORD WINAPI ThreadEntry(void* startup);
+
+    ThreadProcedure procedure_ = nullptr;
+    void* parameter_ = nullptr;
+    OwnedKernelHandle thread_;
+    DWORD threadId_ = 0;
+};
+
+// The thread object of the calling thread; null for a thread the framework knows nothing of.
+CWinThread* GetCurrentThreadObject() noexcept;
+
+// Makes a thread object for procedure(parameter) and starts its thread. Null when no thread runs.
+CWinThread* BeginThread(CWinThread::ThreadProcedure procedure, void* parameter,
+                        int priority = THREAD_PRIORITY_NORMAL, UINT stackSize = 0,
+                        LPSECURITY_ATTRIBUTES security = nullptr);
+
+// Ends the calling thread with exitCode: deletes its self-deleting thread object, then exits.
+// Objects on the thread's stack are not destroyed: leave every scope that owns something first.
+[[noreturn]] void EndThread(UINT exitCode);

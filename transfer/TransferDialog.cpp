@@ -1,0 +1,135 @@
+// The progress dialog's handlers: initialisation, the progress states, the buttons, and the
+// cancel question.
+#include "transfer/TransferDialog.h"
+
+#include "framework/MessageBox.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
+#include "transfer/ProgressMessages.h"
+
+IMPLEMENT_RUNTIME_CLASS(TransferDialog, CDialog)
+
+namespace {
+
+// WS_CHILD | WS_VISIBLE | WS_BORDER | CCS_BOTTOM | CCS_NODIVIDER: along the bottom edge, no grip.
+constexpr DWORD kStatusBarStyle = 0x50800043;
+// MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2: No is the answer Enter gives.
+constexpr UINT kConfirmCancelStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
+
+} // namespace
+
+const MessageEntry TransferDialog::messageEntries[] = {
+    {WM_CLOSE, 0, 0,
+     [](CWnd& window, WPARAM, LPARAM) -> LRESULT {
+         static_cast<TransferDialog&>(window).OnCloseRequest();
+         return 0;
+     }},
+    {WM_COMMAND, BN_CLICKED, IDC_RETRY,
+     [](CWnd& window, WPARAM, LPARAM) -> LRESULT {
+         static_cast<TransferDialog&>(window).StartTransfer();
+         return 0;
+     }},
+    {PROGRESS_MESSAGE, 0, 0,
+     [](CWnd& window, WPARAM state, LPARAM result) -> LRESULT {
+         return static_cast<TransferDialog&>(window).OnProgressMessage(static_cast<int>(state),
+                                                                       static_cast<int>(result));
+     }},
+};
+
+const MessageTable TransferDialog::messageTable =
+    MakeMessageTable(&CDialog::messageTable, TransferDialog::messageEntries);
+
+TransferDialog::TransferDialog(CText payload, CText serverAddress, int32_t port, int32_t clientId,
+                               CWnd* parent)
+    : CDialog(IDD_TRANSFER, parent), payload_(payload), serverAddress_(serverAddress), port_(port),
+      clientId_(clientId) {}
+
+void TransferDialog::ShowButtons(int cancel, int ok, int retry) {
+    const struct {
+        int id;
+        int on;
+    } buttons[] = {{IDCANCEL, cancel}, {IDOK, ok}, {IDC_RETRY, retry}};
+    for (const auto& button : buttons) {
+        HWND item = GetDlgItem(hwnd_, button.id);
+        if (item == nullptr) continue;
+        EnableWindow(item, button.on != 0);
+        ShowWindow(item, button.on != 0 ? SW_SHOW : SW_HIDE);
+        if (button.on != 0) SetFocus(item);
+    }
+}
+
+void TransferDialog::StartTransfer() {
+    ShowButtons(1, 0, 0);
+    // Nothing to show if no worker starts: the dialog stays with Cancel alone.
+    LaunchTransfer(payload_, serverAddress_, port_, clientId_, progressTarget_);
+}
+
+BOOL TransferDialog::InitialiseDialog() {
+    CDialog::InitialiseDialog();
+    // Without the clip or the bar the dialog still works: no animation, no status line.
+    animation_.Open(IDR_CLIP);
+    statusBar_.Create(kStatusBarStyle, hwnd_, IDC_STATUS_BAR);
+    UpdateWindow(hwnd_);
+    progressTarget_.window = hwnd_;
+    progressTarget_.message = PROGRESS_MESSAGE;
+    progressTarget_.firstParameter = 0;
+    progressTarget_.secondParameter = 0;
+    StartTransfer();
+    return TRUE;
+}
+
+LRESULT TransferDialog::OnProgressMessage(int state, int result) {
+    UINT statusId = 0;
+    UINT barId = 0;
+    switch (state) {
+    case PROGRESS_CONNECTING:
+        statusId = IDS_STATUS_PLEASE_WAIT;
+        barId = IDS_BAR_CONNECTING;
+        break;
+    case PROGRESS_TRANSFERRING:
+        barId = IDS_BAR_TRANSFERRING;
+        break;
+    case PROGRESS_FINISHED:
+        statusId = result == TRANSFER_SUCCEEDED ? IDS_STATUS_COMPLETE : IDS_STATUS_FAILED;
+        barId = result == TRANSFER_SUCCEEDED ? IDS_BAR_SUCCESS : IDS_BAR_FAILURE;
+        break;
+    default:
+        return 0;
+    }
+    if (statusId != 0) statusText_ = LoadResourceText(statusId);
+    statusBar_.SetText(LoadResourceText(barId).Data());
+    UpdateData(false);
+    if (state == PROGRESS_FINISHED) {
+        if (result == TRANSFER_SUCCEEDED)
+            ShowButtons(0, 1, 0);
+        else
+            ShowButtons(1, 0, 1);
+    }
+    return 0;
+}
+
+void TransferDialog::ExchangeData(DataDirection direction) {
+    if (animation_.GetSafeHwnd() == nullptr) animation_.AttachToItem(hwnd_, IDC_ANIMATION);
+    if (direction == DataDirection::loading) {
+        // Setting an unchanged text would only make the control repaint and flicker.
+        if (GetItemText(IDC_STATUS_TEXT) != statusText_) SetDlgItemTextA(hwnd_, IDC_STATUS_TEXT, statusText_.Data());
+    } else {
+        statusText_ = GetItemText(IDC_STATUS_TEXT);
+    }
+}
+
+void TransferDialog::OnCancelCommand() {
+    // Escape reaches here even while Cancel is hidden after a success; asking "exit without
+    // registering?" then, and ending with the cancel result, would misstate a finished transfer.
+    HWND cancel = GetDlgItem(hwnd_, IDCANCEL);
+    if (cancel != nullptr && !IsWindowEnabled(cancel)) return;
+    if (ShowMessageBox(IDS_CONFIRM_CANCEL, kConfirmCancelStyle, static_cast<UINT>(-1)) != IDYES) return;
+    // The worker, if any, is left to run; the end of the process ends it.
+    CDialog::OnCancelCommand();
+}
+
+void TransferDialog::OnCloseRequest() {
+    statusBar_.DestroyWindowNow();
+    // Default processing issues the Cancel command when Cancel is enabled, and nothing otherwise.
+    DefaultProcessing(WM_CLOSE, 0, 0);
+}

@@ -1,0 +1,113 @@
+// The transfer worker: one connection, the greeting, the frame in four sends, and the progress
+// states. It shares only the request slot with the dialog, and talks back only by queued messages.
+#include "transfer/TransferWorker.h"
+
+#include "framework/Exceptions.h"
+#include "net/Socket.h"
+#include "net/SocketFile.h"
+#include "transfer/Frame.h"
+#include "transfer/ProgressMessages.h"
+
+#include <climits>
+#include <cstdint>
+#include <new>
+
+namespace {
+
+// The one request of the process. It is made on first use and deliberately never destroyed: a
+// worker the dialog did not wait for may still read it while the process is ending, after static
+// destructors have run, so its texts must never be released before the process itself is gone.
+TransferRequest& RequestSlot() {
+    static TransferRequest* slot = new TransferRequest{CText(), CText(), 0, 0, {}};
+    return *slot;
+}
+
+// SendBytes takes an int; a payload beyond INT_MAX bytes goes in int-sized pieces.
+bool SendAll(CSocket& socket, const void* data, size_t length) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        int piece = length > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(length);
+        if (socket.SendBytes(bytes, piece, 0) != piece) return false;
+        bytes += piece;
+        length -= static_cast<size_t>(piece);
+    }
+    return true;
+}
+
+// Opens, connects, greets and sends; states 0 and 1 along the way. True when every byte of the
+// frame has been handed to the socket layer.
+bool PerformTransfer(CSocket& socket, const TransferRequest& request) {
+    if (!socket.OpenSocket(0, SOCK_STREAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
+                           nullptr))
+        return false;
+    NotifyProgress(request.progressTarget, PROGRESS_CONNECTING, 0);
+    if (!socket.ConnectToHost(request.serverAddress, static_cast<UINT>(request.port))) return false;
+    NotifyProgress(request.progressTarget, PROGRESS_TRANSFERRING, 0);
+
+    const size_t length = request.payload.Length();
+#if SIZE_MAX > UINT32_MAX
+    // The header carries a 32-bit length; a longer payload cannot be described, so it is not sent.
+    if (length > UINT32_MAX) return false;
+#endif
+    {
+        CSocketFile file(socket, false);
+        unsigned char greeting[frame::kGreetingSize];
+        if (file.ReadBuffer(greeting, sizeof greeting) != sizeof greeting) return false;
+    }
+    const frame::ClientIdBytes id = frame::EncodeClientId(request.clientId);
+    const frame::HeaderBytes header = frame::EncodeHeader(static_cast<uint32_t>(length));
+    const frame::TrailerBytes trailer = frame::EncodeTrailer();
+    if (!SendAll(socket, id.data(), id.size())) return false;
+    if (!SendAll(socket, header.data(), header.size())) return false;
+    if (!SendAll(socket, request.payload.Data(), length)) return false;
+    if (!SendAll(socket, trailer.data(), trailer.size())) return false;
+    return true;
+}
+
+} // namespace
+
+BOOL NotifyProgress(ProgressTarget target, int state, int result) {
+    if (!IsWindow(target.window)) return 0;
+    return SendNotifyMessageA(target.window, target.message, static_cast<WPARAM>(state),
+                              static_cast<LPARAM>(result));
+}
+
+CWinThread* LaunchTransfer(CText payload, CText serverAddress, int32_t port, int32_t clientId,
+                           ProgressTarget progressTarget) {
+    TransferRequest* slot = nullptr;
+    try {
+        slot = &RequestSlot();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    slot->payload = payload;
+    slot->serverAddress = serverAddress;
+    slot->port = port;
+    slot->clientId = clientId;
+    slot->progressTarget = progressTarget;
+    return BeginThread(&RunTransfer, slot, THREAD_PRIORITY_NORMAL, 0, nullptr);
+}
+
+UINT RunTransfer(void* parameter) {
+    auto* request = static_cast<TransferRequest*>(parameter);
+    int result = TRANSFER_FAILED;
+    {
+        CSocket socket;
+        try {
+            if (PerformTransfer(socket, *request)) {
+                result = TRANSFER_SUCCEEDED;
+                // Closing while the server's unread bytes (anything beyond the greeting) sit in our
+                // receive queue resets the connection, and the server may lose the end of the
+                // frame. Half-close and let the server read to the end first; the result is
+                // already decided by the sends.
+                socket.FinishSending(kFinishSendingBoundMilliseconds);
+            }
+        } catch (CException* e) {
+            e->Delete();
+        }
+    } // the socket is closed here, before the final message
+    // Read the target now: once state 2 is out the dialog may start a new transfer over the slot.
+    const ProgressTarget target = request->progressTarget;
+    NotifyProgress(target, PROGRESS_FINISHED, result);
+    EndThread(static_cast<UINT>(result));
+}
