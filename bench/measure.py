@@ -70,15 +70,18 @@ class Receiver:
 class Child:
     """A started process whose end is taken with wait4, so its peak resident memory comes along."""
 
-    def __init__(self, args, env=None, cwd=None, stdin=None):
+    def __init__(self, args, env=None, cwd=None, stdin=None, stdout=None):
+        """stdin and stdout name files to read from and write to (default /dev/null)."""
         stdin_file = open(stdin, "rb") if stdin else subprocess.DEVNULL
+        stdout_file = open(stdout, "wb") if stdout else subprocess.DEVNULL
         try:
             self.start = time.monotonic()
             self.process = subprocess.Popen(args, env=env, cwd=cwd, stdin=stdin_file,
-                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                            stdout=stdout_file, stderr=subprocess.DEVNULL)
         finally:
-            if stdin:
-                stdin_file.close()
+            for f in (stdin_file, stdout_file):
+                if f is not subprocess.DEVNULL:
+                    f.close()
         self.pid = self.process.pid
         self.end = None
         self.status = None

@@ -36,6 +36,12 @@ def _median(values):
     return summarize(values)[1]
 
 
+def _peak(values):
+    """The largest known value; failed runs leave None behind."""
+    known = [v for v in values or [] if v is not None]
+    return max(known) if known else None
+
+
 def transfer_phase(total_seconds, startup_seconds):
     """The program's run without Wine's start-up; None when it cannot be told apart."""
     if total_seconds is None or startup_seconds is None or total_seconds <= startup_seconds:
@@ -48,7 +54,7 @@ def evaluate(results):
     verdicts = []
     sizes = sorted(results["sizes"], key=lambda s: s["size"])
     startup = _median(results["startup"]["seconds"])
-    baseline_kib = max(results["startup"]["max_rss_kib"] or [0]) or None
+    baseline_kib = _peak(results["startup"]["max_rss_kib"])
     if sizes:
         big = sizes[-1]
         phase = transfer_phase(_median(big["parvolet"]["seconds"]), startup)
@@ -79,7 +85,7 @@ def evaluate(results):
                 verdicts.append(("Loading is linear: t(1 GiB) <= %.1f x t(256 MiB)" % LINEARITY_LIMIT,
                                  ratio <= LINEARITY_LIMIT, "%.3f s vs %.3f s: %.2f x" % (big_t, small_t, ratio)))
     for entry in sizes:
-        peak = max([k for k in entry["parvolet"]["peak_kib"] if k is not None] or [0]) or None
+        peak = _peak(entry["parvolet"]["peak_kib"])
         if peak is None or baseline_kib is None:
             verdicts.append(("Memory at %s" % human_size(entry["size"]), None, "not measured"))
             continue
@@ -103,7 +109,7 @@ def markdown(results):
     env = results["environment"]
     runs = results["runs"]
     startup_min, startup_med = summarize(results["startup"]["seconds"])
-    baseline_kib = max(results["startup"]["max_rss_kib"] or [0]) or None
+    baseline_kib = _peak(results["startup"]["max_rss_kib"])
     lines = ["# Benchmark results", "",
              "Machine: %s, %s cores, %s RAM; %s; %s." % (env["cpu"], env["cores"], env["ram"], env["wine"],
                                                       env["kernel"]),
@@ -142,18 +148,22 @@ def markdown(results):
                            _fmt_rate(ours), "%s / %s" % (_fmt_seconds(c_min), _fmt_seconds(c_med)),
                            _fmt_rate(theirs), "-" if not (ours and theirs) else "%.2f" % (ours / theirs)]))
     lines += ["", "## Memory", "",
-              "Peak resident memory (VmHWM) of the process running parvolet.exe under Wine, read from "
-              "/proc before OK is pressed; the limit is L + baseline + 32 MiB.", "",
-              _row(["Size", "L MiB", "parvolet peak MiB (min / max)", "limit MiB", "netcat peak MiB",
-                    "loader peak MiB"]), _row(["---"] * 6)]
+              "Peak resident memory of the process that ran parvolet.exe under Wine (ru_maxrss of the "
+              "waited child, which covers the whole run), beside its VmHWM read from /proc just before OK "
+              "was pressed; the baseline is the do-nothing program's ru_maxrss, and the limit is "
+              "L + baseline + 32 MiB.", "",
+              _row(["Size", "L MiB", "parvolet peak MiB (min / max)", "VmHWM before OK MiB (max)", "limit MiB",
+                    "netcat peak MiB", "loader bench peak MiB"]), _row(["---"] * 7)]
     for entry in sorted(results["sizes"], key=lambda s: s["size"]):
         peaks = [k for k in entry["parvolet"]["peak_kib"] if k is not None]
+        hwm = [k for k in entry["parvolet"].get("hwm_kib", []) if k is not None]
         limit = "-" if baseline_kib is None else _fmt_mib((entry["payload_length"] + MEMORY_SLACK) / 1024.0
                                                           + baseline_kib)
         lines.append(_row([human_size(entry["size"]), "%.1f" % (entry["payload_length"] / MIB),
-                           "%s / %s" % (_fmt_mib(min(peaks)), _fmt_mib(max(peaks))) if peaks else "-", limit,
-                           _fmt_mib(max(entry["netcat"]["max_rss_kib"] or [0]) or None),
-                           _fmt_mib(max(entry["loader"]["max_rss_kib"] or [0]) or None)]))
+                           "%s / %s" % (_fmt_mib(min(peaks)), _fmt_mib(max(peaks))) if peaks else "-",
+                           _fmt_mib(max(hwm)) if hwm else "-", limit,
+                           _fmt_mib(_peak(entry["netcat"]["max_rss_kib"])),
+                           _fmt_mib(_peak(entry["loader"]["max_rss_kib"]))]))
     lines += ["", "## Targets", "", _row(["Target", "Met", "Figures"]), _row(["---"] * 3)]
     for name, met, detail in evaluate(results):
         lines.append(_row([name, {True: "yes", False: "**no**", None: "-"}[met], detail]))
@@ -207,8 +217,9 @@ def plot(results, directory):
     finish(fig, ax, "loading.png", "seconds")
 
     fig, ax = plt.subplots(figsize=(7, 4.5))
-    baseline_kib = max(results["startup"]["max_rss_kib"] or [0]) or None
-    peaks = [max([k for k in s["parvolet"]["peak_kib"] if k is not None] or [0]) / 1024.0 or None for s in sizes]
+    baseline_kib = _peak(results["startup"]["max_rss_kib"])
+    peaks = [None if _peak(s["parvolet"]["peak_kib"]) is None else _peak(s["parvolet"]["peak_kib"]) / 1024.0
+             for s in sizes]
     ax.plot(xs, peaks, "o-", label="parvolet peak resident (VmHWM)")
     if baseline_kib:
         ax.plot(xs, [(s["payload_length"] + MEMORY_SLACK) / MIB + baseline_kib / 1024.0 for s in sizes], "k--",

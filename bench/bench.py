@@ -1,0 +1,279 @@
+# The benchmark run: Wine start-up, parvolet.exe against nc -N on the test receiver, the payload
+# loader against cat, and peak memory, each repeated; then the report and plots (report.py).
+import argparse
+import json
+import os
+import platform
+import shutil
+import subprocess
+import sys
+import time
+
+import measure
+import payloads
+import report
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CLIENT_ID = 1234
+SUCCESS_TEXT = "Information transfer complete!\nClick 'OK' to exit."
+TOO_LARGE_TEXT = "The specified file to send is too large:\n"
+IDOK = 1
+
+
+def log(message):
+    print("[bench %s] %s" % (time.strftime("%H:%M:%S"), message), flush=True)
+
+
+class WineSession:
+    """One prefix, one display and one persistent Wine server for the whole run."""
+
+    def __init__(self, win_build, display):
+        self.prefix = os.path.join(win_build, "wineprefix")
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win32", WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", DISPLAY=display)
+        subprocess.run([os.path.join(win_build, "prepare-prefix")], env=self.env, check=True,
+                       stdin=subprocess.DEVNULL)
+        # Background services inherit the first Wine process's stdio: give them /dev/null.
+        quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-p"], check=True, **quiet)
+        for _ in range(2):
+            subprocess.run(["wine", "cmd.exe", "/c", "exit"], check=True, timeout=120, **quiet)
+
+    def start(self, program, *args):
+        return measure.Child(["wine", program] + list(args), env=self.env)
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def environment():
+    cpu = platform.processor() or "unknown CPU"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        total_kib = int(f.readline().split()[1])
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    return {"cpu": cpu, "cores": os.cpu_count(), "ram": "%.1f GiB" % (total_kib / (1 << 20)),
+            "wine": wine, "kernel": "Linux " + platform.release(),
+            "date": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
+            "load_before": "%.2f %.2f %.2f" % os.getloadavg()}
+
+
+class Bench:
+    def __init__(self, options):
+        self.options = options
+        self.work = os.path.abspath(options.work)
+        self.program_dir = os.path.join(self.work, "program")
+        os.makedirs(self.program_dir, exist_ok=True)
+        self.program = os.path.join(self.program_dir, "parvolet.exe")
+        shutil.copy2(os.path.join(options.win_build, "app", "parvolet.exe"), self.program)
+        self.noop = os.path.join(options.win_build, "bench", "bench_noop.exe")
+        self.receiver = os.path.join(options.native_build, "tools", "receiver", "receiver")
+        self.loader = os.path.join(options.native_build, "bench", "bench_loader")
+        self.dlgdrive = os.path.join(options.win_build, "tools", "dlgdrive", "dlgdrive.exe")
+        self.notes = []
+        self.wine = None
+        self.driver = None
+
+    def write_profile(self, port):
+        with open(os.path.join(self.program_dir, "Parvolet.ini"), "w", newline="\r\n") as f:
+            f.write("[Network]\nServerAddress=127.0.0.1\nPort=%d\nClientID=%d\n" % (port, CLIENT_ID))
+
+    def measure_startup(self):
+        """The do-nothing program from spawn to exit, on the warm server."""
+        seconds, rss = [], []
+        for _ in range(max(5, self.options.runs)):
+            child = self.wine.start(self.noop)
+            if child.wait(60) != 0:
+                raise RuntimeError("the do-nothing program failed")
+            seconds.append(child.end - child.start)
+            rss.append(child.max_rss_kib)
+        log("wine start-up: min %.3f s, median %.3f s" % measure.summarize(seconds))
+        return {"seconds": seconds, "max_rss_kib": rss}
+
+    def check_record(self, record, payload):
+        problems = []
+        if record is None:
+            return ["the receiver ended early"]
+        for key, want in (("client_id", CLIENT_ID), ("length", payload.payload_length), ("well_formed", True),
+                          ("bytes_received", payload.payload_length + 20)):
+            if key in record and record[key] != want:
+                problems.append("%s %r, not %r" % (key, record[key], want))
+        return problems
+
+    def run_parvolet(self, receiver, payload):
+        """One run: seconds until the receiver holds the frame, peak memory; None on a failure."""
+        child = self.wine.start(self.program, windows_path(payload.path))
+        try:
+            record, arrived = receiver.next_connection(self.options.timeout)
+            seconds = arrived - child.start
+            problems = self.check_record(record, payload)
+            hwm = None
+            if self.driver:
+                dialog = self.driver.wait_for_text(child.pid, SUCCESS_TEXT, self.options.timeout)
+                hwm = measure.read_status_kib(child.pid, "VmHWM")
+                self.driver.click(dialog, IDOK)
+            else:
+                hwm = measure.read_status_kib(child.pid, "VmHWM")
+                child.kill()
+            child.wait(self.options.timeout)
+        finally:
+            child.kill()
+        if problems:
+            log("parvolet run rejected: " + "; ".join(problems))
+            return None, None, None
+        return seconds, hwm, child.max_rss_kib
+
+    def run_netcat(self, receiver, payload):
+        child = measure.Child(["nc", "-N", "127.0.0.1", str(receiver.port)], stdin=payload.framed_path)
+        try:
+            record, arrived = receiver.next_connection(self.options.timeout)
+            child.wait(self.options.timeout)
+        finally:
+            child.kill()
+        problems = self.check_record(record, payload)
+        if problems:
+            log("netcat run rejected: " + "; ".join(problems))
+            return None, None
+        return arrived - child.start, child.max_rss_kib
+
+    def run_loader(self, payload):
+        """The loader bench once per run, each a fresh process, so its peak is that one load's.
+
+        The time is the load call alone, as the bench program measures it."""
+        seconds, rss = [], []
+        output = os.path.join(self.work, "loader.out")
+        for _ in range(self.options.runs):
+            child = measure.Child([self.loader, payload.path], stdout=output)
+            child.wait(self.options.timeout)
+            with open(output) as f:
+                line = json.loads(f.read().strip().splitlines()[-1])
+            if line["result"] != "loaded" or line["length"] != payload.payload_length:
+                raise RuntimeError("the loader bench gave %r for %s" % (line, payload.path))
+            seconds.append(line["seconds"])
+            rss.append(child.max_rss_kib)
+        os.remove(output)
+        return seconds, rss
+
+    def run_cat(self, payload):
+        seconds = []
+        for _ in range(self.options.runs):
+            child = measure.Child(["cat", payload.path])
+            child.wait(self.options.timeout)
+            seconds.append(child.end - child.start)
+        return seconds
+
+    def measure_size(self, size):
+        log("payload %s: preparing files" % payloads.human_size(size))
+        payload = payloads.Payload(self.work, size, CLIENT_ID).ensure()
+        entry = {"size": size, "payload_length": payload.payload_length,
+                 "framed_length": payload.payload_length + 20,
+                 "parvolet": {"seconds": [], "peak_kib": [], "hwm_kib": []},
+                 "netcat": {"seconds": [], "max_rss_kib": []},
+                 "loader": {"seconds": [], "max_rss_kib": []}, "cat": {"seconds": []}}
+        # Everything reads from the page cache: warm it for both files first.
+        for path in (payload.path, payload.framed_path):
+            subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)
+        entry["cat"]["seconds"] = self.run_cat(payload)
+        entry["loader"]["seconds"], entry["loader"]["max_rss_kib"] = self.run_loader(payload)
+        runs = self.options.runs
+        with measure.Receiver(self.receiver, 2 * runs, int(self.options.timeout) * 2 * runs) as receiver:
+            self.write_profile(receiver.port)
+            for _ in range(runs):
+                seconds, hwm, peak = self.run_parvolet(receiver, payload)
+                entry["parvolet"]["seconds"].append(seconds)
+                entry["parvolet"]["hwm_kib"].append(hwm)
+                entry["parvolet"]["peak_kib"].append(peak)
+                seconds, peak = self.run_netcat(receiver, payload)
+                entry["netcat"]["seconds"].append(seconds)
+                entry["netcat"]["max_rss_kib"].append(peak)
+        log("payload %s: parvolet %s s, netcat %s s, loader %s s, cat %s s (medians)" % (
+            payloads.human_size(size),
+            *("%.3f" % (measure.summarize(entry[k]["seconds"])[1] or 0) for k in ("parvolet", "netcat", "loader", "cat"))))
+        if not self.options.keep_files:
+            payload.remove()
+        return entry
+
+    def measure_too_large(self):
+        """Sparse files at the size limit: the program must refuse them with the clear message."""
+        outcomes = []
+        met = True
+        for size in (1 << 31, 1 << 32):
+            path = os.path.join(self.work, "too-large-%s.txt" % payloads.size_label(size).lower())
+            with open(path, "wb") as f:
+                f.truncate(size)
+            child = self.wine.start(self.program, windows_path(path))
+            try:
+                text = None
+                if self.driver:
+                    box = self.driver.wait_for_message_box(child.pid, self.options.timeout)
+                    if box:
+                        text = box["text"]
+                        self.driver.click(box["hwnd"], IDOK)
+                child.wait(self.options.timeout)
+                seconds = child.end - child.start
+            finally:
+                child.kill()
+                os.remove(path)
+            expected = TOO_LARGE_TEXT + windows_path(path).upper()
+            ok = text == expected
+            met = met and ok
+            outcomes.append("%s: %s after %.2f s, peak %.1f MiB" % (
+                payloads.human_size(size), "message %r" % text if text is not None else "no message seen",
+                seconds, (child.max_rss_kib or 0) / 1024.0))
+        return {"met": met if self.driver else None, "outcome": "; ".join(outcomes)}
+
+    def run(self):
+        results = {"environment": environment(), "runs": self.options.runs, "notes": self.notes}
+        log("machine: %(cpu)s, %(cores)s cores, %(ram)s; load %(load_before)s" % results["environment"])
+        self.wine = WineSession(self.options.win_build, self.options.display)
+        try:
+            if os.path.exists(self.dlgdrive):
+                import dialog
+                self.driver = dialog.DialogDriver(self.wine, self.dlgdrive)
+            else:
+                self.notes.append("The dialog driver was not built: each run was ended by killing the "
+                                  "program after the receiver held the frame.")
+            results["startup"] = self.measure_startup()
+            results["sizes"] = [self.measure_size(size) for size in self.options.sizes]
+            results["too_large"] = self.measure_too_large()
+        finally:
+            if self.driver:
+                self.driver.close()
+            self.wine.stop()
+        results["environment"]["load_after"] = "%.2f %.2f %.2f" % os.getloadavg()
+        written = report.write(results, self.options.results)
+        log("wrote %s" % ", ".join([os.path.join(self.options.results, "README.md")] + written))
+        for name, met, detail in report.evaluate(results):
+            log("%-70s %-4s %s" % (name, {True: "yes", False: "NO", None: "-"}[met], detail))
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--native-build", required=True)
+    parser.add_argument("--win-build", required=True)
+    parser.add_argument("--display", default=os.environ.get("DISPLAY", ""))
+    parser.add_argument("--sizes", default="1M,64M,256M,1G",
+                        type=lambda text: [payloads.parse_size(s) for s in text.split(",") if s])
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--timeout", type=float, default=120.0, help="seconds for any one step")
+    parser.add_argument("--work", default=os.path.join(HERE, "work"))
+    parser.add_argument("--results", default=os.path.join(HERE, "results"))
+    parser.add_argument("--keep-files", action="store_true", help="keep the payload files for another run")
+    options = parser.parse_args(argv)
+    if options.runs < 1:
+        parser.error("--runs must be at least 1")
+    Bench(options).run()
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
