@@ -1,0 +1,78 @@
+// Start-up of the program, in the order that decides which message a broken setup shows: the
+// sockets layer, the file name, the configuration, then the file to send.
+#include "app/TransferApp.h"
+
+#include "app/DecimalConversion.h"
+#include "app/PayloadLoader.h"
+#include "config/PathOperations.h"
+#include "config/ProfileReader.h"
+#include "config/TextOperations.h"
+#include "framework/MessageBox.h"
+#include "net/SocketStartup.h"
+#include "res/resource.h"
+
+#include "transfer/TransferDialog.h"
+
+IMPLEMENT_RUNTIME_CLASS(TransferApp, CWinApp)
+
+namespace {
+const CommandEntry transferAppCommands[] = {
+    {kHelpCommand, [](CWinApp& app) { app.OnHelp(); }},
+};
+
+// The one application object; WinMain finds it.
+TransferApp theApp;
+} // namespace
+
+const CommandMap TransferApp::commandMap = MakeCommandMap(&CWinApp::commandMap, transferAppCommands);
+
+TransferApp::TransferApp() : CWinApp(nullptr) {}
+TransferApp::~TransferApp() = default;
+
+int TransferApp::StartApplication() {
+    CText fileName;
+    CText payload;
+
+    EnableThreeDimensionalControls();
+
+    if (!StartWindowsSockets()) {
+        ShowMessageBox(IDS_SOCKETS_INIT_FAILED, 0);
+        return 0;
+    }
+
+    // The whole rest of the line is the name: blanks inside it and quotes around it stay.
+    fileName = TrimText(CommandLineText());
+    fileName.MakeUpper();
+    if (fileName.IsEmpty()) {
+        ShowMessageBox(IDS_NO_FILE_ARGUMENT, MB_ICONSTOP);
+        return 0;
+    }
+
+    const CText configPath = JoinPath(GetModuleDirectory(), "Parvolet.ini");
+    CText serverAddress = ReadProfileValue(configPath, "Network", "ServerAddress");
+    int32_t clientId = ConvertDecimal(ReadProfileValue(configPath, "Network", "ClientID"));
+    int32_t port = ConvertDecimal(ReadProfileValue(configPath, "Network", "Port"));
+    // Only the address is checked, and only after all three reads; any port or id goes on.
+    if (serverAddress.IsEmpty()) {
+        ShowMessageBox(IDS_CONFIG_MISSING, MB_ICONSTOP);
+        return 0;
+    }
+
+    switch (LoadPayload(fileName, payload)) {
+    case PayloadLoad::loaded:
+        break;
+    case PayloadLoad::notOpened:
+        ShowMessageBox(LoadResourceText(IDS_FILE_NOT_FOUND) + fileName, MB_ICONSTOP, 0);
+        return 0;
+    case PayloadLoad::tooLarge:
+        // A length beyond 32 bits would wrap in the frame; memory may run out before that.
+        ShowMessageBox(LoadResourceText(IDS_FILE_TOO_LARGE) + fileName, MB_ICONSTOP, 0);
+        return 0;
+    }
+
+    // The dialog shares the payload's buffer; dropping ours leaves it the only holder.
+    TransferDialog dialog(payload, serverAddress, port, clientId, nullptr);
+    payload.Clear();
+    SetExitStatus(static_cast<int>(dialog.RunModal()));
+    return 0;
+}

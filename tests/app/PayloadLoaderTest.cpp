@@ -1,0 +1,82 @@
+// Loading the file to send: text translation, NUL bytes kept whole, sizes on chunk boundaries.
+#include "app/PayloadLoader.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "tests/app/TestFiles.h"
+
+namespace {
+
+std::string Load(const std::string& raw, size_t blockSize = 0) {
+    ScratchFile file(raw, "payload.txt");
+    CText payload("left over");
+    EXPECT_EQ(PayloadLoad::loaded, LoadPayload(file.Path(), payload, blockSize));
+    return std::string(payload.Data(), payload.Length());
+}
+
+TEST(PayloadLoader, TranslatesTextAndKeepsEveryOtherByte) {
+    std::string all256;
+    for (int c = 0; c < 256; ++c)
+        if (c != 0x1A) all256 += static_cast<char>(c);
+    struct Row {
+        const char* name;
+        std::string raw, want;
+    } rows[] = {
+        {"empty", "", ""},
+        {"crlf", "a\r\nb\r\n", "a\nb\n"},
+        {"lone cr kept, also last", "a\rb\r", "a\rb\r"},
+        {"cr cr lf", "\r\r\n", "\r\n"},
+        {"ctrl-z in the middle", "abc\r\n\x1A" "def\r\n", "abc\n"},
+        {"nul kept", std::string("ab\0cd\0", 6), std::string("ab\0cd\0", 6)},
+        {"all bytes but ctrl-z", all256, all256},
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.want, Load(row.raw)) << row.name;
+}
+
+TEST(PayloadLoader, NulBeyondTheFirstChunkCutsNothing) {
+    // A NUL at offset 10 of a file longer than 64 KiB: every byte after it is still sent.
+    std::string raw(70000, 'k');
+    raw[10] = '\0';
+    raw[65536 + 5] = '\0';
+    EXPECT_EQ(raw, Load(raw));
+}
+
+TEST(PayloadLoader, SizesOnReadBoundaries) {
+    for (size_t size : {size_t{65535}, size_t{65536}, size_t{65537}, size_t{1} << 20, (size_t{1} << 20) + 1}) {
+        std::string raw(size, 'x');
+        EXPECT_EQ(raw, Load(raw)) << size;
+    }
+    // CR LF straddling the reader's block boundary at several block sizes.
+    for (size_t block : {size_t{512}, size_t{65536}}) {
+        std::string raw(block - 1, 'y');
+        raw += "\r\nz";
+        EXPECT_EQ(std::string(block - 1, 'y') + "\nz", Load(raw, block)) << block;
+    }
+}
+
+TEST(PayloadLoader, BigFileMatchesTheSlowTranslation) {
+    std::mt19937 random(1234);
+    std::string raw(9u << 20, '\0');
+    for (char& c : raw) {
+        unsigned r = random() % 64;
+        c = r == 0 ? '\r' : r == 1 ? '\n' : r == 2 ? '\0' : static_cast<char>('a' + r % 26);
+    }
+    std::string want;
+    want.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i)
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')) want += raw[i];
+    EXPECT_EQ(want, Load(raw));
+}
+
+TEST(PayloadLoader, MissingFileOrDirectoryIsNotOpenedAndNothingIsCreated) {
+    std::string missing = ScratchFile::TempDirectory() + "parvolet-missing.txt";
+    CText payload;
+    EXPECT_EQ(PayloadLoad::notOpened, LoadPayload(CText(missing.c_str()), payload));
+    EXPECT_EQ(nullptr, std::fopen(missing.c_str(), "rb"));
+    EXPECT_EQ(PayloadLoad::notOpened, LoadPayload(CText(ScratchFile::TempDirectory().c_str()), payload));
+}
+
+} // namespace

@@ -1,0 +1,282 @@
+// Test driver for the program's windows: reads one command a line on stdin and answers one JSON
+// line on stdout, so a test can see and press what a user would. It runs in the same Wine prefix
+// as the program it drives. `dlgdrive launch` instead starts a program with an exact command line.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kStatusTextId = 1001;
+constexpr int kMessageTextId = 0xFFFF;
+constexpr int kMessageIconId = 1088;
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c >= 0x7F) {
+                // Bytes above 0x7F are ANSI, not UTF-8: pass them as code points of Latin-1.
+                char buffer[8];
+                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                out += buffer;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+std::string Quote(const std::string& text) { return "\"" + Escape(text) + "\""; }
+const char* Bool(bool value) { return value ? "true" : "false"; }
+
+std::string Number(unsigned long long value) { return std::to_string(value); }
+
+HWND ParseWindow(const std::string& text) {
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(text.c_str(), nullptr, 0)));
+}
+
+// The window's text without risking a hang on a busy or dead window.
+std::string WindowText(HWND hwnd) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return "";
+    std::vector<char> buffer(length + 2);
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                             SMTO_ABORTIFHUNG, 2000, &got))
+        return "";
+    return std::string(buffer.data(), std::strlen(buffer.data()));
+}
+
+std::string ClassOf(HWND hwnd) {
+    char name[256] = "";
+    GetClassNameA(hwnd, name, sizeof name);
+    return name;
+}
+
+std::string Rect(HWND hwnd) {
+    RECT r = {0, 0, 0, 0};
+    GetWindowRect(hwnd, &r);
+    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+           std::to_string(r.bottom) + "]";
+}
+
+// A message box has the text static and none of the progress dialog's controls.
+const char* KindOf(HWND hwnd) {
+    if (GetDlgItem(hwnd, kStatusTextId) != nullptr) return "dialog";
+    if (GetDlgItem(hwnd, kMessageTextId) != nullptr) return "message_box";
+    return "other";
+}
+
+struct FindState {
+    std::string title;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM parameter) {
+    FindState* state = reinterpret_cast<FindState*>(parameter);
+    if (ClassOf(hwnd) == "#32770" && WindowText(hwnd) == state->title) state->found.push_back(hwnd);
+    return TRUE;
+}
+
+std::string Find(const std::string& title) {
+    FindState state;
+    state.title = title;
+    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&state));
+    std::string out = "{\"ok\":true,\"windows\":[";
+    for (size_t i = 0; i < state.found.size(); ++i) {
+        HWND hwnd = state.found[i];
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        if (i > 0) out += ",";
+        out += "{\"hwnd\":" + Number(reinterpret_cast<uintptr_t>(hwnd)) + ",\"kind\":" + Quote(KindOf(hwnd)) +
+               ",\"visible\":" + Bool(IsWindowVisible(hwnd)) + ",\"enabled\":" + Bool(IsWindowEnabled(hwnd)) +
+               ",\"rect\":" + Rect(hwnd) + ",\"pid\":" + Number(pid) +
+               ",\"owner\":" + Number(reinterpret_cast<uintptr_t>(GetWindow(hwnd, GW_OWNER))) + "}";
+    }
+    return out + "]}";
+}
+
+BOOL CALLBACK CollectChild(HWND hwnd, LPARAM parameter) {
+    reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(hwnd);
+    return TRUE;
+}
+
+std::string Dump(HWND hwnd) {
+    if (!IsWindow(hwnd)) return "{\"ok\":false,\"error\":\"no such window\"}";
+    std::vector<HWND> children;
+    EnumChildWindows(hwnd, CollectChild, reinterpret_cast<LPARAM>(&children));
+
+    GUITHREADINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
+    HWND focus = GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+    HWND active = GetGUIThreadInfo(thread, &info) ? info.hwndActive : nullptr;
+
+    std::string out = "{\"ok\":true,\"hwnd\":" + Number(reinterpret_cast<uintptr_t>(hwnd)) +
+                      ",\"kind\":" + Quote(KindOf(hwnd)) + ",\"title\":" + Quote(WindowText(hwnd)) +
+                      ",\"visible\":" + Bool(IsWindowVisible(hwnd)) + ",\"enabled\":" +
+                      Bool(IsWindowEnabled(hwnd)) + ",\"rect\":" + Rect(hwnd) +
+                      ",\"style\":" + Number(static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE))) +
+                      ",\"exstyle\":" + Number(static_cast<DWORD>(GetWindowLongA(hwnd, GWL_EXSTYLE))) +
+                      ",\"active\":" + Bool(active == hwnd) + ",\"focus_id\":";
+    bool focusInside = focus != nullptr && (focus == hwnd || IsChild(hwnd, focus));
+    out += focusInside && focus != hwnd ? std::to_string(GetDlgCtrlID(focus)) : "null";
+
+    std::string statusBar = "null";
+    std::string messageText = "null";
+    std::string buttons = "[";
+    std::string list = "[";
+    bool first = true;
+    bool firstButton = true;
+    for (HWND child : children) {
+        int id = GetDlgCtrlID(child);
+        std::string cls = ClassOf(child);
+        std::string text = WindowText(child);
+        LONG style = GetWindowLongA(child, GWL_STYLE);
+        bool visible = IsWindowVisible(child) != FALSE;
+        bool enabled = IsWindowEnabled(child) != FALSE;
+        if (!first) list += ",";
+        first = false;
+        list += "{\"id\":" + std::to_string(id) + ",\"class\":" + Quote(cls) + ",\"text\":" + Quote(text) +
+                ",\"visible\":" + Bool(visible) + ",\"enabled\":" + Bool(enabled) +
+                ",\"style\":" + Number(static_cast<DWORD>(style)) + ",\"rect\":" + Rect(child) +
+                ",\"focused\":" + Bool(child == focus) + "}";
+        if (lstrcmpiA(cls.c_str(), "msctls_statusbar32") == 0) statusBar = Quote(text);
+        if (id == kMessageTextId && lstrcmpiA(cls.c_str(), "Static") == 0 && (style & SS_TYPEMASK) != SS_ETCHEDHORZ)
+            messageText = Quote(text);
+        if (lstrcmpiA(cls.c_str(), "Button") == 0) {
+            if (!firstButton) buttons += ",";
+            firstButton = false;
+            buttons += "{\"id\":" + std::to_string(id) + ",\"text\":" + Quote(text) + ",\"visible\":" +
+                       Bool(visible) + ",\"enabled\":" + Bool(enabled) + ",\"focused\":" +
+                       Bool(child == focus) + "}";
+        }
+    }
+    HWND icon = GetDlgItem(hwnd, kMessageIconId);
+    out += ",\"status_bar\":" + statusBar + ",\"message_text\":" + messageText + ",\"buttons\":" + buttons +
+           "],\"icon_rect\":" + (icon != nullptr && IsWindowVisible(icon) ? Rect(icon) : std::string("null")) +
+           ",\"children\":" + list + "]}";
+    return out;
+}
+
+UINT KeyCode(const std::string& name) {
+    if (lstrcmpiA(name.c_str(), "Escape") == 0) return VK_ESCAPE;
+    if (lstrcmpiA(name.c_str(), "Return") == 0 || lstrcmpiA(name.c_str(), "Enter") == 0) return VK_RETURN;
+    if (lstrcmpiA(name.c_str(), "Tab") == 0) return VK_TAB;
+    if (lstrcmpiA(name.c_str(), "Space") == 0) return VK_SPACE;
+    return static_cast<UINT>(std::strtoul(name.c_str(), nullptr, 0));
+}
+
+std::string Posted(BOOL result) {
+    if (result) return "{\"ok\":true}";
+    return "{\"ok\":false,\"error\":\"post failed\",\"code\":" + std::to_string(GetLastError()) + "}";
+}
+
+std::string Key(HWND hwnd, const std::string& name) {
+    if (!IsWindow(hwnd)) return "{\"ok\":false,\"error\":\"no such window\"}";
+    UINT vk = KeyCode(name);
+    if (vk == 0) return "{\"ok\":false,\"error\":\"unknown key\"}";
+    GUITHREADINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    HWND target = hwnd;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info) && info.hwndFocus != nullptr &&
+        (info.hwndFocus == hwnd || IsChild(hwnd, info.hwndFocus)))
+        target = info.hwndFocus;
+    UINT scan = MapVirtualKeyA(vk, 0);
+    LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
+    LPARAM up = down | (1u << 30) | (1u << 31);
+    if (!PostMessageA(target, WM_KEYDOWN, vk, down)) return Posted(FALSE);
+    return Posted(PostMessageA(target, WM_KEYUP, vk, up));
+}
+
+std::string Execute(const std::string& line) {
+    size_t space = line.find(' ');
+    std::string verb = line.substr(0, space);
+    std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+    if (verb == "find") return Find(rest);
+    if (verb == "dump") return Dump(ParseWindow(rest));
+    if (verb == "alive") return std::string("{\"ok\":true,\"alive\":") + Bool(IsWindow(ParseWindow(rest))) + "}";
+    if (verb == "close") return Posted(PostMessageA(ParseWindow(rest), WM_CLOSE, 0, 0));
+    if (verb == "click" || verb == "command" || verb == "key") {
+        size_t split = rest.find(' ');
+        if (split == std::string::npos) return "{\"ok\":false,\"error\":\"missing argument\"}";
+        HWND hwnd = ParseWindow(rest.substr(0, split));
+        std::string argument = rest.substr(split + 1);
+        if (verb == "key") return Key(hwnd, argument);
+        int id = static_cast<int>(std::strtol(argument.c_str(), nullptr, 0));
+        HWND control = GetDlgItem(hwnd, id);
+        if (verb == "click") {
+            // Posted, never sent: a click that opens a modal box would block us until it closes.
+            if (control == nullptr) return "{\"ok\":false,\"error\":\"no such control\"}";
+            return Posted(PostMessageA(control, BM_CLICK, 0, 0));
+        }
+        return Posted(PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control)));
+    }
+    return "{\"ok\":false,\"error\":\"unknown command\"}";
+}
+
+int Serve() {
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, stdin) != nullptr) {
+        std::string line(buffer);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (line.empty()) continue;
+        if (line == "quit") {
+            std::fputs("{\"ok\":true}\n", stdout);
+            std::fflush(stdout);
+            return 0;
+        }
+        std::string answer = Execute(line);
+        std::fputs(answer.c_str(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+// Starts PROGRAM with the command line in the environment variable DLGDRIVE_COMMAND_LINE, byte
+// for byte (wine itself would re-quote arguments), waits for it and returns its exit status.
+int Launch(const char* program) {
+    const char* line = std::getenv("DLGDRIVE_COMMAND_LINE");
+    std::string commandLine = line != nullptr ? line : "";
+    std::vector<char> writable(commandLine.begin(), commandLine.end());
+    writable.push_back('\0');
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(program, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        std::fprintf(stderr, "dlgdrive: cannot start %s (error %lu)\n", program, GetLastError());
+        return 125;
+    }
+    std::printf("PID %lu\n", process.dwProcessId);
+    std::fflush(stdout);
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 125;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(status);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "launch") == 0) return Launch(argv[2]);
+    return Serve();
+}
