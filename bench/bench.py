@@ -14,10 +14,51 @@ import payloads
 import report
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+import harness  # noqa: E402  (the end-to-end tests' dialog driver session)
+
 CLIENT_ID = 1234
 SUCCESS_TEXT = "Information transfer complete!\nClick 'OK' to exit."
-TOO_LARGE_TEXT = "The specified file to send is too large:\n"
-IDOK = 1
+
+
+class DialogDriver:
+    """Finds the program's windows through one dlgdrive session; one program runs at a time, so
+    any window with the program's title is the one under test."""
+
+    def __init__(self, win_build, dlgdrive, cwd):
+        self.session = harness.Driver(os.path.join(win_build, "wine-run"), dlgdrive, cwd)
+
+    def _visible(self, kind):
+        answer = self.session.ask("find " + harness.TITLE)
+        return [w for w in answer.get("windows", []) if w["kind"] == kind and w["visible"]]
+
+    def wait_for_status(self, text, timeout):
+        """The progress dialog's handle once its status text reads text."""
+        def showing():
+            for window in self._visible("dialog"):
+                state = self.session.ask("dump %d" % window["hwnd"])
+                status = [c["text"] for c in state.get("children", []) if c["id"] == harness.STATUS_TEXT_ID]
+                if status and status[0] == text:
+                    return window["hwnd"]
+            return None
+        return harness.wait_for(showing, timeout, interval=0.02, message="the status text %r" % text)
+
+    def wait_for_message_box(self, timeout):
+        """(handle, text) of the first visible message box."""
+        def showing():
+            boxes = self._visible("message_box")
+            if not boxes:
+                return None
+            return boxes[0]["hwnd"], self.session.ask("dump %d" % boxes[0]["hwnd"])["message_text"]
+        return harness.wait_for(showing, timeout, interval=0.02, message="a message box")
+
+    def click(self, hwnd, control_id):
+        answer = self.session.ask("click %d %d" % (hwnd, control_id))
+        if not answer.get("ok"):
+            raise RuntimeError("dlgdrive could not press %d: %r" % (control_id, answer))
+
+    def close(self):
+        self.session.close()
 
 
 def log(message):
@@ -36,9 +77,10 @@ class WineSession:
         # Background services inherit the first Wine process's stdio: give them /dev/null.
         quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-p"], check=True, **quiet)
+        # Fails harmlessly when a server for the prefix already runs.
+        subprocess.run(["wineserver", "-p"], **quiet)
         for _ in range(2):
-            subprocess.run(["wine", "cmd.exe", "/c", "exit"], check=True, timeout=120, **quiet)
+            subprocess.run(["wine", "cmd.exe", "/c", "exit"], timeout=120, **quiet)
 
     def start(self, program, *args):
         return measure.Child(["wine", program] + list(args), env=self.env)
@@ -46,10 +88,6 @@ class WineSession:
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def environment():
@@ -79,7 +117,7 @@ class Bench:
         self.noop = os.path.join(options.win_build, "bench", "bench_noop.exe")
         self.receiver = os.path.join(options.native_build, "tools", "receiver", "receiver")
         self.loader = os.path.join(options.native_build, "bench", "bench_loader")
-        self.dlgdrive = os.path.join(options.win_build, "tools", "dlgdrive", "dlgdrive.exe")
+        self.dlgdrive = os.path.join(options.win_build, "tools", "dlgdrive.exe")
         self.notes = []
         self.wine = None
         self.driver = None
@@ -112,16 +150,16 @@ class Bench:
 
     def run_parvolet(self, receiver, payload):
         """One run: seconds until the receiver holds the frame, peak memory; None on a failure."""
-        child = self.wine.start(self.program, windows_path(payload.path))
+        child = self.wine.start(self.program, harness.windows_path(payload.path))
         try:
             record, arrived = receiver.next_connection(self.options.timeout)
             seconds = arrived - child.start
             problems = self.check_record(record, payload)
             hwm = None
             if self.driver:
-                dialog = self.driver.wait_for_text(child.pid, SUCCESS_TEXT, self.options.timeout)
+                dialog = self.driver.wait_for_status(SUCCESS_TEXT, self.options.timeout)
                 hwm = measure.read_status_kib(child.pid, "VmHWM")
-                self.driver.click(dialog, IDOK)
+                self.driver.click(dialog, harness.IDOK)
             else:
                 hwm = measure.read_status_kib(child.pid, "VmHWM")
                 child.kill()
@@ -183,8 +221,20 @@ class Bench:
         # Everything reads from the page cache: warm it for both files first.
         for path in (payload.path, payload.framed_path):
             subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)
-        entry["cat"]["seconds"] = self.run_cat(payload)
-        entry["loader"]["seconds"], entry["loader"]["max_rss_kib"] = self.run_loader(payload)
+        if "loading" in self.options.parts:
+            entry["cat"]["seconds"] = self.run_cat(payload)
+            entry["loader"]["seconds"], entry["loader"]["max_rss_kib"] = self.run_loader(payload)
+        if "transfer" in self.options.parts:
+            self.measure_transfer(payload, entry)
+        log("payload %s: parvolet %s s, netcat %s s, loader %s s, cat %s s (medians)" % (
+            payloads.human_size(size),
+            *("%.3f" % (measure.summarize(entry[k]["seconds"])[1] or 0) for k in ("parvolet", "netcat", "loader", "cat"))))
+        if not self.options.keep_files:
+            payload.remove()
+        return entry
+
+    def measure_transfer(self, payload, entry):
+        """parvolet and nc in turn, on one receiver, so both meet the same machine load."""
         runs = self.options.runs
         with measure.Receiver(self.receiver, 2 * runs, int(self.options.timeout) * 2 * runs) as receiver:
             self.write_profile(receiver.port)
@@ -196,56 +246,49 @@ class Bench:
                 seconds, peak = self.run_netcat(receiver, payload)
                 entry["netcat"]["seconds"].append(seconds)
                 entry["netcat"]["max_rss_kib"].append(peak)
-        log("payload %s: parvolet %s s, netcat %s s, loader %s s, cat %s s (medians)" % (
-            payloads.human_size(size),
-            *("%.3f" % (measure.summarize(entry[k]["seconds"])[1] or 0) for k in ("parvolet", "netcat", "loader", "cat"))))
-        if not self.options.keep_files:
-            payload.remove()
-        return entry
 
     def measure_too_large(self):
         """Sparse files at the size limit: the program must refuse them with the clear message."""
+        if not self.driver:
+            return {"met": None, "outcome": "not measured: no dialog driver to read the message"}
         outcomes = []
         met = True
         for size in (1 << 31, 1 << 32):
             path = os.path.join(self.work, "too-large-%s.txt" % payloads.size_label(size).lower())
             with open(path, "wb") as f:
                 f.truncate(size)
-            child = self.wine.start(self.program, windows_path(path))
+            child = self.wine.start(self.program, harness.windows_path(path))
             try:
-                text = None
-                if self.driver:
-                    box = self.driver.wait_for_message_box(child.pid, self.options.timeout)
-                    if box:
-                        text = box["text"]
-                        self.driver.click(box["hwnd"], IDOK)
+                box, text = self.driver.wait_for_message_box(self.options.timeout)
+                seconds = time.monotonic() - child.start
+                self.driver.click(box, harness.IDOK)
                 child.wait(self.options.timeout)
-                seconds = child.end - child.start
             finally:
                 child.kill()
                 os.remove(path)
-            expected = TOO_LARGE_TEXT + windows_path(path).upper()
+            expected = harness.TEXT_TOO_LARGE + harness.windows_path(path).upper()
             ok = text == expected
             met = met and ok
-            outcomes.append("%s: %s after %.2f s, peak %.1f MiB" % (
-                payloads.human_size(size), "message %r" % text if text is not None else "no message seen",
-                seconds, (child.max_rss_kib or 0) / 1024.0))
-        return {"met": met if self.driver else None, "outcome": "; ".join(outcomes)}
+            outcomes.append("%s: %s %r after %.2f s, peak %.1f MiB" % (
+                payloads.human_size(size), "the message" if ok else "UNEXPECTED message", text, seconds,
+                (child.max_rss_kib or 0) / 1024.0))
+        return {"met": met, "outcome": "; ".join(outcomes)}
 
     def run(self):
         results = {"environment": environment(), "runs": self.options.runs, "notes": self.notes}
         log("machine: %(cpu)s, %(cores)s cores, %(ram)s; load %(load_before)s" % results["environment"])
+        os.environ["DISPLAY"] = self.options.display
         self.wine = WineSession(self.options.win_build, self.options.display)
         try:
             if os.path.exists(self.dlgdrive):
-                import dialog
-                self.driver = dialog.DialogDriver(self.wine, self.dlgdrive)
+                self.driver = DialogDriver(self.options.win_build, self.dlgdrive, self.work)
             else:
                 self.notes.append("The dialog driver was not built: each run was ended by killing the "
                                   "program after the receiver held the frame.")
             results["startup"] = self.measure_startup()
             results["sizes"] = [self.measure_size(size) for size in self.options.sizes]
-            results["too_large"] = self.measure_too_large()
+            if "too-large" in self.options.parts:
+                results["too_large"] = self.measure_too_large()
         finally:
             if self.driver:
                 self.driver.close()
@@ -265,6 +308,8 @@ def main(argv):
     parser.add_argument("--sizes", default="1M,64M,256M,1G",
                         type=lambda text: [payloads.parse_size(s) for s in text.split(",") if s])
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--parts", default="transfer,loading,too-large",
+                        type=lambda text: set(text.split(",")), help="what to measure besides Wine start-up")
     parser.add_argument("--timeout", type=float, default=120.0, help="seconds for any one step")
     parser.add_argument("--work", default=os.path.join(HERE, "work"))
     parser.add_argument("--results", default=os.path.join(HERE, "results"))
@@ -272,6 +317,9 @@ def main(argv):
     options = parser.parse_args(argv)
     if options.runs < 1:
         parser.error("--runs must be at least 1")
+    # The dialog driver runs in the work folder: every path must survive the change of folder.
+    for name in ("native_build", "win_build", "work", "results"):
+        setattr(options, name, os.path.abspath(getattr(options, name)))
     Bench(options).run()
 
 

@@ -174,20 +174,31 @@ def markdown(results):
 
 
 def plot(results, directory):
-    """transfer.png, loading.png and memory.png; returns the files written."""
+    """transfer.png, loading.png and memory.png, each only when it has figures; returns the files."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
     sizes = sorted(results["sizes"], key=lambda s: s["size"])
-    if not sizes:
-        return []
     xs = [s["size"] / MIB for s in sizes]
     startup = _median(results["startup"]["seconds"])
     written = []
 
-    def finish(fig, ax, name, ylabel):
+    def chart(name, title, ylabel, curves, lines=()):
+        """curves: (values per size, style, label); failed runs leave gaps. lines: (y, label)."""
+        curves = [(ys, style, label) for ys, style, label in curves if any(y for y in ys)]
+        if not curves:
+            return
+        fig, ax = plt.subplots(figsize=(7, 4.5))
+        for ys, style, label in curves:
+            points = [(x, y) for x, y in zip(xs, ys) if y]
+            ax.plot([p[0] for p in points], [p[1] for p in points], style, label=label)
+        for y, label in lines:
+            if y:
+                ax.axhline(y, color="grey", linestyle=":", label=label)
         ax.set_xscale("log", base=2)
+        ax.set_yscale("log")
+        ax.set_title(title)
         ax.set_xlabel("payload file size (MiB)")
         ax.set_ylabel(ylabel)
         ax.grid(True, which="both", alpha=0.3)
@@ -198,37 +209,25 @@ def plot(results, directory):
         plt.close(fig)
         written.append(path)
 
-    fig, ax = plt.subplots(figsize=(7, 4.5))
-    ax.plot(xs, [_median(s["parvolet"]["seconds"]) for s in sizes], "o-", label="parvolet under Wine, total")
-    ax.plot(xs, [transfer_phase(_median(s["parvolet"]["seconds"]), startup) for s in sizes], "o--",
-            label="parvolet, minus Wine start-up")
-    ax.plot(xs, [_median(s["netcat"]["seconds"]) for s in sizes], "s-", label="nc -N")
-    if startup:
-        ax.axhline(startup, color="grey", linestyle=":", label="Wine start-up, do-nothing program")
-    ax.set_yscale("log")
-    ax.set_title("Sending one file to the receiver on loopback (median)")
-    finish(fig, ax, "transfer.png", "seconds")
-
-    fig, ax = plt.subplots(figsize=(7, 4.5))
-    ax.plot(xs, [_median(s["loader"]["seconds"]) for s in sizes], "o-", label="payload loader")
-    ax.plot(xs, [_median(s["cat"]["seconds"]) for s in sizes], "s-", label="cat FILE >/dev/null")
-    ax.set_yscale("log")
-    ax.set_title("Loading the file (median)")
-    finish(fig, ax, "loading.png", "seconds")
-
-    fig, ax = plt.subplots(figsize=(7, 4.5))
+    totals = [_median(s["parvolet"]["seconds"]) for s in sizes]
+    chart("transfer.png", "Sending one file to the receiver on loopback (median)", "seconds",
+          [(totals, "o-", "parvolet under Wine, total"),
+           ([transfer_phase(t, startup) for t in totals], "o--", "parvolet minus Wine start-up"),
+           ([_median(s["netcat"]["seconds"]) for s in sizes], "s-", "nc -N")],
+          [(startup, "Wine start-up, do-nothing program")])
+    chart("loading.png", "Loading the file (median)", "seconds",
+          [([_median(s["loader"]["seconds"]) for s in sizes], "o-", "payload loader"),
+           ([_median(s["cat"]["seconds"]) for s in sizes], "s-", "cat FILE >/dev/null")])
     baseline_kib = _peak(results["startup"]["max_rss_kib"])
-    peaks = [None if _peak(s["parvolet"]["peak_kib"]) is None else _peak(s["parvolet"]["peak_kib"]) / 1024.0
-             for s in sizes]
-    ax.plot(xs, peaks, "o-", label="parvolet peak resident (VmHWM)")
-    if baseline_kib:
-        ax.plot(xs, [(s["payload_length"] + MEMORY_SLACK) / MIB + baseline_kib / 1024.0 for s in sizes], "k--",
-                label="limit: L + baseline + 32 MiB")
-        ax.axhline(baseline_kib / 1024.0, color="grey", linestyle=":", label="do-nothing program under Wine")
-    ax.plot(xs, [s["payload_length"] / MIB for s in sizes], ":", label="payload L")
-    ax.set_yscale("log")
-    ax.set_title("Peak resident memory against payload size")
-    finish(fig, ax, "memory.png", "MiB")
+    peaks = [_peak(s["parvolet"]["peak_kib"]) for s in sizes]
+    limits = [None if baseline_kib is None else (s["payload_length"] + MEMORY_SLACK) / MIB + baseline_kib / 1024.0
+              for s in sizes]
+    if any(peaks):
+        chart("memory.png", "Peak resident memory against payload size", "MiB",
+              [([None if p is None else p / 1024.0 for p in peaks], "o-", "parvolet under Wine, peak resident"),
+               (limits, "k--", "limit: L + baseline + 32 MiB"),
+               ([s["payload_length"] / MIB for s in sizes], ":", "payload L")],
+              [(None if baseline_kib is None else baseline_kib / 1024.0, "do-nothing program under Wine")])
     return written
 
 
