@@ -18,6 +18,8 @@ MICROSECONDS_PER_FRAME = 66666
 STREAM_BUFFER = 6400
 MAIN_BUFFER = 32768
 MAX_BYTES_PER_SECOND = 153600
+# The format's image size: room for any RLE8 frame of this size (the worst is about 6.8 KB).
+IMAGE_SIZE = 12800
 
 AVIF_HASINDEX = 0x10
 AVIIF_KEYFRAME = 0x10
@@ -284,7 +286,7 @@ def build_avi(frames):
     strh = struct.pack("<4s4sIHHIIIIIIIIhhhh", b"vids", b"RLE ", 0, 0, 0, 0, 1, RATE, 0,
                        len(frames), stream_buffer, 10000, 0, 0, 0, WIDTH, HEIGHT)
     colours = palette()
-    strf = struct.pack("<IiiHHIIiiII", 40, WIDTH, HEIGHT, 1, 8, BI_RLE8, WIDTH * HEIGHT, 0, 0,
+    strf = struct.pack("<IiiHHIIiiII", 40, WIDTH, HEIGHT, 1, 8, BI_RLE8, IMAGE_SIZE, 0, 0,
                        len(colours), 0)
     strf += b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in colours)
     header = riff_list(b"hdrl", chunk(b"avih", avih),
