@@ -111,9 +111,12 @@ class Child:
             except ProcessLookupError:
                 pass
             try:
-                os.wait4(self.pid, 0)
+                _, status, usage = os.wait4(self.pid, 0)
+                self.status = os.waitstatus_to_exitcode(status)
+                self.max_rss_kib = usage.ru_maxrss
             except ChildProcessError:
-                pass
+                self.status = -9
+            self.process.returncode = self.status
             self.end = time.monotonic()
 
 
