@@ -1,6 +1,8 @@
 // Test driver for the program's windows: reads one command a line on stdin and answers one JSON
 // line on stdout, so a test can see and press what a user would. It runs in the same Wine prefix
-// as the program it drives. `dlgdrive launch` instead starts a program with an exact command line.
+// as the program it drives. Commands: find TITLE, dump HWND, click HWND ID, command HWND ID,
+// close HWND, key HWND VK, alive HWND, kill PID, quit. `dlgdrive launch PROGRAM` instead starts
+// a program with an exact command line.
 #include <windows.h>
 
 #include <cstdio>
@@ -210,6 +212,15 @@ std::string Execute(const std::string& line) {
     if (verb == "find") return Find(rest);
     if (verb == "dump") return Dump(ParseWindow(rest));
     if (verb == "alive") return std::string("{\"ok\":true,\"alive\":") + Bool(IsWindow(ParseWindow(rest))) + "}";
+    if (verb == "kill") {
+        // Cleanup for a test that left the program running.
+        DWORD pid = static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 0));
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+        if (process == nullptr) return "{\"ok\":false,\"error\":\"no such process\"}";
+        BOOL done = TerminateProcess(process, 255);
+        CloseHandle(process);
+        return Posted(done);
+    }
     if (verb == "close") return Posted(PostMessageA(ParseWindow(rest), WM_CLOSE, 0, 0));
     if (verb == "click" || verb == "command" || verb == "key") {
         size_t split = rest.find(' ');

@@ -1,0 +1,326 @@
+"""End-to-end harness: runs the real parvolet.exe under Wine in a scratch folder, reads and presses
+its windows through one dlgdrive.exe session, and runs the loopback test receiver.
+
+Paths come from the environment CTest sets: PARVOLET_EXE, PARVOLET_WINE_RUN, PARVOLET_DLGDRIVE and
+PARVOLET_RECEIVER. Every wait is bounded; every process started here is stopped on every path.
+"""
+
+import json
+import os
+import select
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+TITLE = "Internet Connection"
+
+# Control ids of the progress dialog and the standard message box buttons.
+STATUS_TEXT_ID = 1001
+IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
+
+# Texts of the string table, as a user reads them.
+TEXT_NO_FILE = "You must specify a file to send on the command line.\nusage: parvolet.exe filename"
+TEXT_CONFIG_MISSING = "The following file is missing,\nbut required to continue:\n\nPARVOLET.INI"
+TEXT_NOT_FOUND = "The specified file to send was not found:\n"
+TEXT_TOO_LARGE = "The specified file to send is too large:\n"
+TEXT_SOCKETS_FAILED = "Windows sockets initialization failed."
+TEXT_CONFIRM_CANCEL = ("Registration is not complete.\n\n"
+                       "Are you sure you want to exit without registering your software?")
+
+GOOD_INI = "[Network]\nServerAddress=127.0.0.1\nClientID=7\nPort={port}\n"
+
+
+def _env_path(name):
+    value = os.environ.get(name, "")
+    return value if value and os.path.exists(value) else None
+
+
+def windows_path(unix_path):
+    """Wine's Z: drive maps the Unix root."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def wait_for(predicate, timeout=10.0, interval=0.05, message="condition"):
+    """Polls predicate until it returns a true value and returns that value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise AssertionError("timed out after %.1f s waiting for %s" % (timeout, message))
+        time.sleep(interval)
+
+
+class LineReader:
+    """Reads whole lines from a pipe with a time limit (select, never a blocking readline)."""
+
+    def __init__(self, stream):
+        self.stream = stream
+        self.buffer = b""
+
+    def readline(self, timeout):
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.buffer:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            ready, _, _ = select.select([self.stream], [], [], left)
+            if not ready:
+                return None
+            chunk = os.read(self.stream.fileno(), 65536)
+            if not chunk:
+                if self.buffer:
+                    line, self.buffer = self.buffer, b""
+                    return line.decode("latin-1")
+                return None
+            self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return line.rstrip(b"\r").decode("latin-1")
+
+
+class Driver:
+    """One persistent dlgdrive.exe session."""
+
+    def __init__(self, wine_run, dlgdrive, cwd):
+        self.process = subprocess.Popen([wine_run, dlgdrive], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, cwd=cwd)
+        self.reader = LineReader(self.process.stdout)
+
+    def ask(self, command, timeout=15.0):
+        self.process.stdin.write((command + "\n").encode("latin-1"))
+        self.process.stdin.flush()
+        line = self.reader.readline(timeout)
+        if line is None:
+            raise AssertionError("dlgdrive gave no answer to %r" % command)
+        return json.loads(line)
+
+    def close(self):
+        if self.process.poll() is None:
+            try:
+                self.process.stdin.write(b"quit\n")
+                self.process.stdin.flush()
+                self.process.wait(timeout=5)
+            except (OSError, subprocess.TimeoutExpired):
+                self.process.kill()
+                self.process.wait(timeout=5)
+
+
+class Receiver:
+    """The loopback test receiver: its port, then one JSON record per connection."""
+
+    def __init__(self, binary, connections=1, timeout_seconds=30, output_dir=None, **options):
+        command = [binary, "--port", "0", "--connections", str(connections), "--timeout-seconds",
+                   str(timeout_seconds)]
+        for key, value in options.items():
+            command += ["--" + key.replace("_", "-"), str(value)]
+        if output_dir:
+            command += ["--output-dir", output_dir]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.reader = LineReader(self.process.stdout)
+        first = self.reader.readline(10)
+        if not first or not first.startswith("PORT "):
+            self.stop()
+            raise AssertionError("receiver did not report its port (got %r)" % first)
+        self.port = int(first.split()[1])
+        self.records = []
+
+    def next_record(self, timeout=30.0):
+        line = self.reader.readline(timeout)
+        if line is None:
+            return None
+        record = json.loads(line)
+        self.records.append(record)
+        return record
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait(timeout=5)
+
+
+class ParvoletTestCase(unittest.TestCase):
+    """Fixture: a scratch folder holding parvolet.exe, its Parvolet.ini and the file to send."""
+
+    exe = _env_path("PARVOLET_EXE")
+    wine_run = _env_path("PARVOLET_WINE_RUN")
+    dlgdrive = _env_path("PARVOLET_DLGDRIVE")
+    receiver_binary = _env_path("PARVOLET_RECEIVER")
+
+    def setUp(self):
+        if not (self.exe and self.wine_run and self.dlgdrive):
+            self.skipTest("PARVOLET_EXE, PARVOLET_WINE_RUN and PARVOLET_DLGDRIVE must name built files")
+        self.folder = tempfile.mkdtemp(prefix="parvolet-e2e-")
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        shutil.copy(self.exe, os.path.join(self.folder, "parvolet.exe"))
+        self.launcher = None
+        self.pid = None
+        self.receiver = None
+        self.driver = Driver(self.wine_run, self.dlgdrive, self.folder)
+        self.addCleanup(self._stop_all)
+
+    # ---- files -------------------------------------------------------------------------------
+
+    def write_ini(self, text):
+        """Writes Parvolet.ini beside the program; a port placeholder {port} is filled later."""
+        self.write_file("Parvolet.ini", text.encode("latin-1"))
+
+    def write_file(self, name, data):
+        path = os.path.join(self.folder, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def folder_listing(self):
+        return sorted(os.listdir(self.folder))
+
+    # ---- the program -------------------------------------------------------------------------
+
+    def start(self, arguments):
+        """Starts parvolet.exe as if a user typed 'parvolet.exe' + arguments (raw: blanks and quotes
+        are passed exactly)."""
+        env = dict(os.environ)
+        env["DLGDRIVE_COMMAND_LINE"] = "parvolet.exe" + arguments
+        program = windows_path(os.path.join(self.folder, "parvolet.exe"))
+        self.launcher = subprocess.Popen([self.wine_run, self.dlgdrive, "launch", program], cwd=self.folder,
+                                         env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        line = LineReader(self.launcher.stdout).readline(30)
+        if not line or not line.startswith("PID "):
+            raise AssertionError("parvolet.exe did not start (launcher said %r)" % line)
+        self.pid = int(line.split()[1])
+
+    def exit_code(self, timeout=15.0):
+        try:
+            return self.launcher.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("parvolet.exe still runs after %.0f s" % timeout)
+
+    def running(self):
+        return self.launcher is not None and self.launcher.poll() is None
+
+    # ---- windows -----------------------------------------------------------------------------
+
+    def windows(self, kind=None):
+        answer = self.driver.ask("find " + TITLE)
+        found = [w for w in answer.get("windows", []) if w["pid"] == self.pid]
+        return [w for w in found if kind is None or w["kind"] == kind]
+
+    def dump(self, hwnd):
+        return self.driver.ask("dump %d" % hwnd)
+
+    def message_box(self, timeout=15.0):
+        """Waits for the program's visible message box and reads it as a user sees it."""
+        def visible_box():
+            boxes = [w for w in self.windows("message_box") if w["visible"]]
+            return boxes[0] if boxes else None
+        box = wait_for(visible_box, timeout, message="a message box")
+        state = self.dump(box["hwnd"])
+        buttons = [b for b in state["buttons"] if b["visible"]]
+        focused = [b["text"] for b in buttons if b["focused"]]
+        return {
+            "hwnd": box["hwnd"],
+            "title": state["title"],
+            "text": state["message_text"],
+            "buttons": [b["text"] for b in buttons],
+            "button_ids": [b["id"] for b in buttons],
+            "focused": focused[0] if focused else None,
+            "owner": box["owner"],
+            "icon_rect": state["icon_rect"],
+        }
+
+    def dialog_state(self, timeout=15.0):
+        """Waits for the progress dialog and reads its texts and buttons."""
+        def visible_dialog():
+            dialogs = [w for w in self.windows("dialog") if w["visible"]]
+            return dialogs[0] if dialogs else None
+        dialog = wait_for(visible_dialog, timeout, message="the progress dialog")
+        state = self.dump(dialog["hwnd"])
+        status = [c["text"] for c in state["children"] if c["id"] == STATUS_TEXT_ID]
+        buttons = {b["id"]: b for b in state["buttons"]}
+        return {
+            "hwnd": dialog["hwnd"],
+            "title": state["title"],
+            "enabled": state["enabled"],
+            "status_text": status[0] if status else None,
+            "status_bar": state["status_bar"],
+            "buttons": buttons,
+            "visible_buttons": sorted(b["text"] for b in buttons.values() if b["visible"]),
+            "focus_id": state["focus_id"],
+            "raw": state,
+        }
+
+    def click(self, hwnd, control_id):
+        answer = self.driver.ask("click %d %d" % (hwnd, control_id))
+        self.assertTrue(answer["ok"], answer)
+
+    def press(self, hwnd, key):
+        answer = self.driver.ask("key %d %s" % (hwnd, key))
+        self.assertTrue(answer["ok"], answer)
+
+    def window_gone(self, hwnd):
+        return not self.driver.ask("alive %d" % hwnd)["alive"]
+
+    # ---- screenshots (optional: needs ImageMagick's import and an X display) -----------------
+
+    def screenshot_crop(self, rect):
+        """(width, height, RGB bytes) of a screen rectangle [left, top, right, bottom], or None."""
+        if not shutil.which("import") or not os.environ.get("DISPLAY"):
+            return None
+        left, top, right, bottom = rect
+        width, height = right - left, bottom - top
+        result = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, left, top),
+                                 "-depth", "8", "rgb:-"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                timeout=20)
+        if result.returncode != 0 or len(result.stdout) < width * height * 3:
+            return None
+        return width, height, result.stdout[:width * height * 3]
+
+    def icon_kind(self, rect):
+        """Tells a message box icon by its colours: 'stop' (red), 'exclamation' (yellow), 'question'
+        or 'information' (blue); None when no screenshot can be taken or nothing stands out."""
+        shot = self.screenshot_crop(rect) if rect else None
+        if shot is None:
+            return None
+        _, _, pixels = shot
+        red = yellow = blue = 0
+        for i in range(0, len(pixels), 3):
+            r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
+            if r > 160 and g < 90 and b < 90:
+                red += 1
+            elif r > 170 and g > 150 and b < 100:
+                yellow += 1
+            elif b > 150 and r < 110:
+                blue += 1
+        best = max((red, "stop"), (yellow, "exclamation"), (blue, "blue"))
+        return best[1] if best[0] >= 20 else None
+
+    # ---- the receiver ------------------------------------------------------------------------
+
+    def start_receiver(self, **options):
+        if not self.receiver_binary:
+            self.skipTest("the test receiver is not built (PARVOLET_RECEIVER: %r)"
+                          % os.environ.get("PARVOLET_RECEIVER", ""))
+        self.receiver = Receiver(self.receiver_binary, **options)
+        return self.receiver
+
+    # ---- cleanup -----------------------------------------------------------------------------
+
+    def _stop_all(self):
+        try:
+            if self.running() and self.pid is not None:
+                try:
+                    self.driver.ask("kill %d" % self.pid, timeout=5)
+                except (AssertionError, OSError, ValueError):
+                    pass
+            if self.launcher is not None:
+                try:
+                    self.launcher.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    self.launcher.kill()
+                    self.launcher.wait(timeout=5)
+        finally:
+            self.driver.close()
+            if self.receiver is not None:
+                self.receiver.stop()

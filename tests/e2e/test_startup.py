@@ -1,0 +1,150 @@
+"""Start-up as a user meets it: the real parvolet.exe in a scratch folder, with and without its
+Parvolet.ini, and the message box or progress dialog that follows."""
+
+import os
+import subprocess
+import unittest
+
+from harness import (GOOD_INI, IDCANCEL, IDOK, IDYES, TEXT_CONFIG_MISSING, TEXT_CONFIRM_CANCEL,
+                     TEXT_NO_FILE, TEXT_NOT_FOUND, TEXT_TOO_LARGE, TITLE, ParvoletTestCase, wait_for)
+
+
+class StartUpMessageCase(ParvoletTestCase):
+    def expect_stop_box(self, arguments, text):
+        """Runs the program, reads its one message box, presses OK and expects exit status 0."""
+        self.start(arguments)
+        box = self.message_box()
+        self.assertEqual(TITLE, box["title"])
+        self.assertEqual(text, box["text"])
+        self.assertEqual(["OK"], box["buttons"])
+        self.assertEqual(0, box["owner"], "a start-up box has no owner")
+        kind = self.icon_kind(box["icon_rect"])
+        if kind is not None:
+            self.assertEqual("stop", kind)
+        self.click(box["hwnd"], IDOK)
+        self.assertEqual(0, self.exit_code())
+        self.assertEqual([], self.windows())
+
+
+class NoFileNamed(StartUpMessageCase):
+    def test_no_argument_or_blanks_only(self):
+        for arguments in ["", "   ", " \t  \t"]:
+            with self.subTest(arguments=arguments):
+                self.write_ini(GOOD_INI.format(port=9))
+                self.expect_stop_box(arguments, TEXT_NO_FILE)
+
+    def test_checked_before_the_configuration(self):
+        # No Parvolet.ini either: the missing name is what the user hears about.
+        self.expect_stop_box("", TEXT_NO_FILE)
+
+
+class ConfigurationMissing(StartUpMessageCase):
+    def test_every_way_of_lacking_the_server_address(self):
+        cases = {
+            "no file": None,
+            "no section": "[Other]\nServerAddress=127.0.0.1\n",
+            "no key": "[Network]\nClientID=7\nPort=9\n",
+            "empty value": "[Network]\nServerAddress=\nClientID=7\nPort=9\n",
+            "blank value": "[Network]\nServerAddress=   \nClientID=7\n",
+        }
+        self.write_file("data.txt", b"hello\r\n")
+        for name, ini in cases.items():
+            with self.subTest(case=name):
+                path = os.path.join(self.folder, "Parvolet.ini")
+                if os.path.exists(path):
+                    os.remove(path)
+                if ini is not None:
+                    self.write_ini(ini)
+                self.expect_stop_box(" data.txt", TEXT_CONFIG_MISSING)
+
+
+class FileToSendMissing(StartUpMessageCase):
+    def setUp(self):
+        super().setUp()
+        self.write_ini(GOOD_INI.format(port=9))
+
+    def test_lower_case_name_is_shown_upper_cased_and_nothing_is_created(self):
+        before = self.folder_listing()
+        self.expect_stop_box(" \tmissing file.txt  ", TEXT_NOT_FOUND + "MISSING FILE.TXT")
+        self.assertEqual(before, self.folder_listing())
+
+    def test_quotes_stay_part_of_the_name(self):
+        self.write_file("my file.txt", b"exists, but not under a quoted name")
+        before = self.folder_listing()
+        self.expect_stop_box(' "my file.txt"', TEXT_NOT_FOUND + '"MY FILE.TXT"')
+        self.assertEqual(before, self.folder_listing())
+
+    def test_a_directory_is_not_a_file_to_send(self):
+        os.mkdir(os.path.join(self.folder, "folder"))
+        self.expect_stop_box(" folder", TEXT_NOT_FOUND + "FOLDER")
+
+
+class FileTooLarge(StartUpMessageCase):
+    def test_a_file_beyond_the_32_bit_length_is_refused(self):
+        # A sparse file: 4 GiB + 1 byte of length, no disk space used.
+        self.write_ini(GOOD_INI.format(port=9))
+        path = os.path.join(self.folder, "huge.txt")
+        with open(path, "wb") as f:
+            f.truncate((1 << 32) + 1)
+        self.expect_stop_box(" huge.txt", TEXT_TOO_LARGE + "HUGE.TXT")
+
+
+class GoodStartUp(ParvoletTestCase):
+    def test_payload_reaches_the_receiver_translated_and_whole(self):
+        receiver = self.start_receiver(connections=1, timeout_seconds=60)
+        self.write_ini(GOOD_INI.format(port=receiver.port))
+        # CR LF becomes LF, a lone CR and NUL bytes stay, Ctrl-Z ends the data.
+        raw = b"line one\r\nline\rtwo\r\n" + b"\x00nul\x00" * 20000 + b"end\r\n\x1a ignored"
+        self.write_file("my data.txt", raw)
+        want = raw[:raw.index(b"\x1a")].replace(b"\r\n", b"\n")
+        self.start("  \t my data.txt \t ")
+        state = wait_for(lambda: (lambda s: s if "OK" in s["visible_buttons"] else None)(self.dialog_state()),
+                         timeout=60, message="the OK button after a transfer")
+        self.assertEqual(TITLE, state["title"])
+        record = receiver.next_record(timeout=30)
+        self.assertIsNotNone(record, "the receiver saw no connection")
+        self.assertEqual(7, record["client_id"])
+        self.assertEqual(len(want), record["length"])
+        import hashlib
+        self.assertEqual(hashlib.sha256(want).hexdigest(), record["sha256"])
+        self.assertTrue(record["well_formed"])
+        self.click(state["hwnd"], IDOK)
+        self.assertEqual(1, self.exit_code())
+
+    # Known fault, outside start-up: after a worker thread has run, the process hangs in the C++
+    # run-time's exit handling (pthread_key_delete waits on a key lock that is never released),
+    # so the window is gone but the process never ends. Remove this marker once that is mended.
+    @unittest.expectedFailure
+    def test_confirmed_cancel_ends_with_status_2(self):
+        # Nothing listens on the port: the transfer fails and the user gives up.
+        self.write_ini(GOOD_INI.format(port=self.free_port()))
+        self.write_file("empty.txt", b"")
+        self.start(" empty.txt")
+        state = self.dialog_state(timeout=30)
+        self.assertEqual(TITLE, state["title"])
+        state = wait_for(lambda: (lambda s: s if "&Retry" in s["visible_buttons"] else None)(self.dialog_state()),
+                         timeout=60, message="the Retry button after a failed connect")
+        self.click(state["hwnd"], IDCANCEL)
+        box = self.message_box()
+        self.assertEqual(TEXT_CONFIRM_CANCEL, box["text"])
+        self.assertEqual(["&Yes", "&No"], box["buttons"])
+        self.click(box["hwnd"], IDYES)
+        self.assertEqual(2, self.exit_code())
+
+    @staticmethod
+    def free_port():
+        import socket
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            return s.getsockname()[1]
+
+
+class SocketsUnavailable(ParvoletTestCase):
+    @unittest.skip("Wine always grants Windows Sockets 1.1 and the program has no seam to refuse it; "
+                   "the exclamation icon rule is covered by the message box unit tests")
+    def test_message_101(self):
+        pass
+
+
+if __name__ == "__main__":
+    unittest.main()
