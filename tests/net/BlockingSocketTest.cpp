@@ -1,0 +1,175 @@
+// The blocking socket: large sends arriving whole, calls made while a wait is in progress,
+// closing a waiting socket, and finishing a conversation without losing what was sent.
+#include "net/Socket.h"
+#include "net/SocketRegistry.h"
+#include "tests/net/LoopbackPeer.h"
+
+#include <vector>
+
+namespace {
+std::vector<char> Pattern(size_t length) {
+    std::vector<char> bytes(length);
+    unsigned state = 12345;
+    for (char& b : bytes) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+void ConnectTo(CSocket& socket, const LoopbackPeer& listener) {
+    ASSERT_TRUE(socket.OpenSocket(0, SOCK_STREAM, 63, nullptr));
+    ASSERT_TRUE(socket.ConnectToHost("127.0.0.1", listener.port())) << WSAGetLastError();
+}
+
+// A socket that, the first time its wait sees queued messages, runs a probe (a nested call, a
+// close) from inside the wait.
+class ProbingSocket : public CSocket {
+public:
+    std::function<void(ProbingSocket&)> probe;
+    bool probed = false;
+
+    bool OnMessagesWaiting() override {
+        if (!probed && probe) {
+            probed = true;
+            probe(*this);
+        }
+        return CSocket::OnMessagesWaiting();
+    }
+};
+
+// Something queued for the thread, so that a wait consults OnMessagesWaiting.
+void QueueForeignMessage() { PostThreadMessageA(GetCurrentThreadId(), WM_APP + 7, 0, 0); }
+void DropForeignMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, WM_APP + 7, WM_APP + 7, PM_REMOVE)) {
+    }
+}
+} // namespace
+
+class BlockingSocket : public NetTest {};
+
+TEST_F(BlockingSocket, SendBytesDeliversThirtyTwoMebibytesExactly) {
+    const std::vector<char> payload = Pattern(32u << 20);
+    std::string received;
+    LoopbackPeer listener([&received](SOCKET c) { received = peer::ReceiveAll(c); });
+    CSocket socket;
+    ConnectTo(socket, listener);
+    EXPECT_EQ(socket.SendBytes(payload.data(), static_cast<int>(payload.size()), 0),
+              static_cast<int>(payload.size()));
+    EXPECT_EQ(socket.SendBytes(payload.data(), 0, 0), 0);
+    EXPECT_EQ(socket.SendBytes(payload.data(), -5, 0), 0);
+    EXPECT_TRUE(socket.FinishSending(10000));
+    socket.CloseSocketHandle();
+    listener.Join();
+    ASSERT_EQ(received.size(), payload.size());
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), received.begin()));
+}
+
+TEST_F(BlockingSocket, ACallMadeDuringAWaitIsRefusedWithInProgress) {
+    LoopbackPeer listener([](SOCKET c) {
+        Sleep(400);
+        peer::SendAll(c, "late", 4);
+        peer::ReceiveAll(c, 3000);
+    });
+    ProbingSocket socket;
+    ConnectTo(socket, listener);
+    struct Seen {
+        bool waiting = false;
+        int receive = -2, receiveError = 0;
+        int send = -2, sendError = 0;
+        bool connect = true;
+        int connectError = 0;
+    } seen;
+    socket.probe = [&seen](ProbingSocket& s) {
+        seen.waiting = s.IsWaiting();
+        char buffer[4];
+        seen.receive = s.ReceiveBytes(buffer, 4, 0);
+        seen.receiveError = WSAGetLastError();
+        seen.send = s.SendBytes("x", 1, 0);
+        seen.sendError = WSAGetLastError();
+        sockaddr address = {};
+        seen.connect = s.ConnectAddress(&address, sizeof address);
+        seen.connectError = WSAGetLastError();
+    };
+    QueueForeignMessage();
+    char buffer[4];
+    EXPECT_EQ(socket.ReceiveBytes(buffer, 4, 0), 4); // the outer call is undisturbed
+    DropForeignMessages();
+    ASSERT_TRUE(socket.probed);
+    EXPECT_TRUE(seen.waiting);
+    EXPECT_EQ(seen.receive, 0);
+    EXPECT_EQ(seen.receiveError, WSAEINPROGRESS);
+    EXPECT_EQ(seen.send, 0);
+    EXPECT_EQ(seen.sendError, WSAEINPROGRESS);
+    EXPECT_FALSE(seen.connect);
+    EXPECT_EQ(seen.connectError, WSAEINPROGRESS);
+    EXPECT_FALSE(socket.IsWaiting());
+}
+
+TEST_F(BlockingSocket, ClosingDuringAWaitEndsItWithInterrupted) {
+    LoopbackPeer listener([](SOCKET c) { peer::ReceiveAll(c, 3000); });
+    ProbingSocket socket;
+    ConnectTo(socket, listener);
+    socket.probe = [](ProbingSocket& s) { s.CloseSocketHandle(); };
+    QueueForeignMessage();
+    const DWORD start = GetTickCount();
+    char buffer[4];
+    EXPECT_EQ(socket.ReceiveBytes(buffer, 4, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
+    // The cancel is noticed at once, not at the next timer tick.
+    EXPECT_LT(GetTickCount() - start, 1500u);
+    DropForeignMessages();
+    EXPECT_EQ(socket.socketHandle, INVALID_SOCKET);
+    EXPECT_FALSE(socket.IsWaiting());
+    EXPECT_EQ(SocketRegistry::Current().notificationWindow, nullptr);
+}
+
+TEST_F(BlockingSocket, ATimerTickEndsAWaitWithoutAnyEvent) {
+    LoopbackPeer listener([](SOCKET c) { peer::ReceiveAll(c, 3000); });
+    CSocket socket;
+    ConnectTo(socket, listener);
+    socket.pollInterval = 100;
+    PumpMessages(); // the connect's own notifications
+    const DWORD start = GetTickCount();
+    EXPECT_TRUE(socket.WaitForEvent(FD_READ));
+    EXPECT_LT(GetTickCount() - start, 1500u);
+    EXPECT_FALSE(socket.IsWaiting());
+}
+
+// The peer sends more than the client reads and only then reads slowly: a plain close would
+// reset the connection with the frame still unread on the peer's side.
+TEST_F(BlockingSocket, FinishSendingDrainsExtraBytesSoThePeerGetsEverything) {
+    const std::vector<char> payload = Pattern(8u << 20);
+    std::string received;
+    LoopbackPeer listener([&received](SOCKET c) {
+        peer::SendAll(c, "GREETING-AND-MORE", 17);
+        Sleep(300);
+        received = peer::ReceiveAll(c);
+    });
+    CSocket socket;
+    ConnectTo(socket, listener);
+    char greeting[4];
+    ASSERT_EQ(socket.ReceiveBytes(greeting, 4, 0), 4);
+    ASSERT_EQ(socket.SendBytes(payload.data(), static_cast<int>(payload.size()), 0), static_cast<int>(payload.size()));
+    EXPECT_TRUE(socket.FinishSending(10000)) << WSAGetLastError();
+    socket.CloseSocketHandle();
+    listener.Join();
+    ASSERT_EQ(received.size(), payload.size());
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), received.begin()));
+}
+
+TEST_F(BlockingSocket, FinishSendingKeepsToItsBoundWhenThePeerNeverCloses) {
+    LoopbackPeer listener([](SOCKET c) {
+        peer::ReceiveAll(c, 2500); // reads the half-close, then holds the connection open
+        Sleep(1500);
+    });
+    CSocket socket;
+    ConnectTo(socket, listener);
+    const DWORD start = GetTickCount();
+    EXPECT_FALSE(socket.FinishSending(300));
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+    EXPECT_GE(elapsed, 250u);
+    EXPECT_LT(elapsed, 1500u); // well inside one poll interval
+}

@@ -1,0 +1,142 @@
+// The per-thread registry: the notification window's life, routing by event, dead marks for
+// closed handles, wake-ups, and notifications a wait set aside for another socket.
+#include "net/Socket.h"
+#include "net/SocketMessages.h"
+#include "net/SocketRegistry.h"
+#include "tests/net/LoopbackPeer.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+// Records every notification it is handed, as "event:error".
+class RecordingSocket : public CAsyncSocket {
+public:
+    std::vector<std::string> seen;
+    void OnReadReady(int e) override { Note("read", e); }
+    void OnWriteReady(int e) override { Note("write", e); }
+    void OnUrgentData(int e) override { Note("oob", e); }
+    void OnAcceptReady(int e) override { Note("accept", e); }
+    void OnConnectDone(int e) override { Note("connect", e); }
+    void OnPeerClosed(int e) override { Note("close", e); }
+
+private:
+    void Note(const char* what, int error) { seen.push_back(std::string(what) + ":" + std::to_string(error)); }
+};
+
+std::string WindowTitle(HWND window) {
+    char title[64] = {};
+    GetWindowTextA(window, title, sizeof title);
+    return title;
+}
+
+void Post(SOCKET handle, unsigned bit, int error = 0) {
+    PostMessageA(SocketRegistry::Current().notificationWindow, SOCKET_NOTIFY_MESSAGE, static_cast<WPARAM>(handle),
+                 MAKELONG(bit, error));
+}
+} // namespace
+
+class Registry : public NetTest {};
+
+TEST_F(Registry, TheWindowLivesExactlyWhileTheThreadHasASocket) {
+    SocketRegistry& registry = SocketRegistry::Current();
+    ASSERT_EQ(registry.notificationWindow, nullptr);
+    HWND first;
+    {
+        CSocket a, b;
+        ASSERT_TRUE(a.OpenSocket(0, SOCK_STREAM, 63, nullptr));
+        first = registry.notificationWindow;
+        ASSERT_TRUE(IsWindow(first));
+        EXPECT_FALSE(IsWindowVisible(first));
+        EXPECT_EQ(WindowTitle(first), "Socket Notification Sink");
+        ASSERT_TRUE(b.OpenSocket(0, SOCK_STREAM, 63, nullptr));
+        EXPECT_EQ(registry.notificationWindow, first); // one window per thread
+        const SOCKET closed = a.socketHandle;
+        a.CloseSocketHandle();
+        a.CloseSocketHandle(); // a second close does nothing
+        EXPECT_TRUE(IsWindow(first));
+        EXPECT_EQ(registry.FindDead(closed), 1);
+    } // destroying b closes the thread's last socket
+    EXPECT_EQ(registry.notificationWindow, nullptr);
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_TRUE(registry.liveHandles.empty());
+    EXPECT_TRUE(registry.deadHandles.empty()); // a's mark went with the window
+    CSocket c;
+    ASSERT_TRUE(c.OpenSocket(0, SOCK_STREAM, 63, nullptr));
+    EXPECT_TRUE(IsWindow(registry.notificationWindow));
+}
+
+TEST_F(Registry, NotificationsAreRoutedByEventBitWithTheErrorFromTheHighWord) {
+    RecordingSocket socket;
+    ASSERT_TRUE(socket.OpenSocket(0, SOCK_STREAM, 0, nullptr)); // mask 0: only what the test posts
+    for (unsigned bit : {FD_READ, FD_WRITE, FD_OOB, FD_ACCEPT, FD_CONNECT, FD_CLOSE, 64, 3})
+        Post(socket.socketHandle, bit, bit == static_cast<unsigned>(FD_CONNECT) ? WSAECONNREFUSED : 0);
+    PumpMessages();
+    EXPECT_EQ(socket.seen, (std::vector<std::string>{"read:0", "write:0", "oob:0", "accept:0", "connect:10061",
+                                                      "close:0"}));
+}
+
+TEST_F(Registry, WakeUpsNeverReachASocket) {
+    // Even a socket waiting under the invalid handle for an accepted connection stays untouched.
+    RecordingSocket keeper, target;
+    ASSERT_TRUE(keeper.OpenSocket(0, SOCK_STREAM, 0, nullptr));
+    SocketRegistry& registry = SocketRegistry::Current();
+    registry.RegisterHandle(INVALID_SOCKET, &target, false);
+    Post(0, 0);
+    PumpMessages();
+    EXPECT_TRUE(keeper.seen.empty());
+    EXPECT_TRUE(target.seen.empty());
+    EXPECT_EQ(target.socketHandle, INVALID_SOCKET);
+    registry.UnregisterHandle(INVALID_SOCKET, false);
+}
+
+TEST_F(Registry, NotificationsForAClosedHandleAreDroppedEvenAfterTheNumberIsReused) {
+    CSocket keeper; // keeps the window alive while the other socket closes
+    ASSERT_TRUE(keeper.OpenSocket(0, SOCK_STREAM, 0, nullptr));
+    SocketRegistry& registry = SocketRegistry::Current();
+    RecordingSocket closed;
+    ASSERT_TRUE(closed.OpenSocket(0, SOCK_STREAM, 0, nullptr));
+    const SOCKET handle = closed.socketHandle;
+    Post(handle, FD_READ); // queued before the close, as Winsock would have
+    closed.CloseSocketHandle();
+    EXPECT_EQ(registry.FindDead(handle), 1);
+
+    // A new socket given the same number before the stale messages are gone.
+    RecordingSocket reuser;
+    reuser.socketHandle = handle;
+    registry.RegisterHandle(handle, &reuser, false);
+    PumpMessages();
+    EXPECT_TRUE(closed.seen.empty());
+    EXPECT_TRUE(reuser.seen.empty());
+    EXPECT_EQ(registry.FindDead(handle), 0); // its confirmation has been handled
+
+    Post(handle, FD_WRITE); // from now on the number is the new socket's
+    PumpMessages();
+    EXPECT_EQ(reuser.seen, std::vector<std::string>{"write:0"});
+    registry.UnregisterHandle(handle, false);
+    reuser.socketHandle = INVALID_SOCKET;
+}
+
+TEST_F(Registry, AWaitSetsOtherSocketsNotificationsAsideAndTheyArriveInOrderLater) {
+    LoopbackPeer listener([](SOCKET c) {
+        Sleep(300);
+        peer::SendAll(c, "data", 4);
+        peer::ReceiveAll(c, 3000);
+    });
+    RecordingSocket other;
+    ASSERT_TRUE(other.OpenSocket(0, SOCK_STREAM, 0, nullptr));
+    CSocket waiter;
+    ASSERT_TRUE(waiter.OpenSocket(0, SOCK_STREAM, 63, nullptr));
+    ASSERT_TRUE(waiter.ConnectToHost("127.0.0.1", listener.port()));
+    SocketRegistry& registry = SocketRegistry::Current();
+    PumpMessages();
+    Post(other.socketHandle, FD_READ);
+    Post(other.socketHandle, FD_CLOSE, WSAECONNRESET);
+    char buffer[4];
+    ASSERT_EQ(waiter.ReceiveBytes(buffer, 4, 0), 4);
+    EXPECT_TRUE(other.seen.empty()); // nothing ran during the wait
+    EXPECT_EQ(registry.pendingNotifications.size(), 2u);
+    PumpMessages(); // the wait's wake-up delivers them
+    EXPECT_EQ(other.seen, (std::vector<std::string>{"read:0", "close:10054"}));
+    EXPECT_TRUE(registry.pendingNotifications.empty());
+}
