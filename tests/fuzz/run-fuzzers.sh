@@ -10,9 +10,10 @@ targets=(profile_reader_fuzz path_fuzz text_fuzz)
 # Inputs up to this size; the reader's are larger so that lines far beyond 1 KiB get tried.
 declare -A max_len=([profile_reader_fuzz]=65536 [path_fuzz]=4096 [text_fuzz]=1024)
 
+mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DPARVOLET_FUZZ=ON -DCMAKE_C_COMPILER=clang \
-      -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build.configure.log" 2>&1 \
-  || { cat "$build.configure.log" >&2; echo "run-fuzzers: configuring failed" >&2; exit 1; }
+      -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build/configure.log" 2>&1 \
+  || { cat "$build/configure.log" >&2; echo "run-fuzzers: configuring failed" >&2; exit 1; }
 cmake --build "$build" -j2 --target "${targets[@]}" || { echo "run-fuzzers: build failed" >&2; exit 1; }
 
 status=0
