@@ -3,6 +3,7 @@
 #include "config/ProfileReader.h"
 
 #include "config/TextOperations.h"
+#include "framework/Exceptions.h"
 #include "framework/TextFileReader.h"
 
 #include <cstring>
@@ -39,7 +40,9 @@ CText ValueOf(CText line) {
     return ContainsText(line, kAssignment, 1) ? TrimText(TextAfter(line, kAssignment)) : CText();
 }
 
-CText ReadProfileValue(CText path, CText section, CText key) {
+namespace {
+
+CText FindProfileValue(const CText& path, CText section, CText key) {
     section = TrimText(section);
     key = TrimText(key);
     if (key.IsEmpty()) return CText();
@@ -61,4 +64,18 @@ CText ReadProfileValue(CText path, CText section, CText key) {
         if (EqualsText(KeyNameOf(line), key, 0)) return ValueOf(line);
     }
     return CText();
+}
+
+} // namespace
+
+CText ReadProfileValue(CText path, CText section, CText key) {
+    // Lines are read whole, so a file with one enormous line can exhaust memory; that is reported
+    // like any other value that cannot be had, as the empty text, rather than as an exception
+    // start-up does not expect from here.
+    try {
+        return FindProfileValue(path, section, key);
+    } catch (CException* e) {
+        e->Delete();
+        return CText();
+    }
 }
