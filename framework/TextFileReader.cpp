@@ -1,7 +1,9 @@
-// Text-mode translation over large raw blocks: memchr finds the few bytes that need care and
-// everything between them moves as one block copy.
+// Text-mode translation over large raw blocks. The scans go eight bytes at a time with plain
+// integer operations: text has a CR every few dozen bytes, so a library call per line (memchr,
+// memcpy) would cost more than the bytes, and the Windows run-time's memchr is a byte loop.
 #include "framework/TextFileReader.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -12,6 +14,40 @@ constexpr char kCarriageReturn = '\r';
 constexpr char kLineFeed = '\n';
 constexpr char kEndOfText = 0x1A;
 constexpr size_t kSmallestBlock = 4096;
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+inline uint64_t LoadWord(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word); // one unaligned load on x86
+    return word;
+}
+
+inline void StoreWord(char* p, uint64_t word) { std::memcpy(p, &word, sizeof word); }
+
+// High bit set in each byte of word that equals byte. Bytes above a match may be flagged
+// falsely, so only the lowest flag is exact: callers take just that one.
+inline uint64_t MatchBytes(uint64_t word, char byte) {
+    uint64_t x = word ^ (kOnes * static_cast<unsigned char>(byte));
+    return (x - kOnes) & ~x & kHighs;
+}
+
+// Index of the lowest flagged byte; the words are loaded little-endian (x86).
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "word scans assume little-endian loads");
+inline size_t FirstMatch(uint64_t mask) { return static_cast<size_t>(__builtin_ctzll(mask)) / 8; }
+
+const char* FindByte(const char* p, const char* end, char byte) {
+    while (end - p >= 8) {
+        uint64_t mask = MatchBytes(LoadWord(p), byte);
+        if (mask != 0) return p + FirstMatch(mask);
+        p += 8;
+    }
+    for (; p < end; ++p) {
+        if (*p == byte) return p;
+    }
+    return nullptr;
+}
 } // namespace
 
 TextFileReader::TextFileReader(size_t blockSize) : blockSize_(blockSize < 2 ? 2 : blockSize) {}
@@ -62,8 +98,8 @@ void TextFileReader::Fill() {
     char* fresh = block_.get() + kept;
     size_t count = static_cast<size_t>(got);
     // Ctrl-Z ends the data: nothing at or after it is ever delivered or read.
-    if (const void* stop = std::memchr(fresh, kEndOfText, count)) {
-        count = static_cast<size_t>(static_cast<const char*>(stop) - fresh);
+    if (const char* stop = FindByte(fresh, fresh + count, kEndOfText)) {
+        count = static_cast<size_t>(stop - fresh);
         finished_ = true;
     }
     end_ = kept + count;
@@ -78,16 +114,48 @@ size_t TextFileReader::Read(char* buffer, size_t count) {
             continue;
         }
         const char* data = block_.get();
+        // Bulk: while eight bytes can be read and written, copy word by word and stop at each CR.
+        // A word is stored whole even when a CR cuts it; the bytes past the CR are rewritten next.
+        {
+            const char* src = data + pos_;
+            const char* srcEnd = data + end_;
+            char* dst = buffer + done;
+            char* dstEnd = buffer + count;
+            while (srcEnd - src >= 8 && dstEnd - dst >= 8) {
+                uint64_t word = LoadWord(src);
+                uint64_t mask = MatchBytes(word, kCarriageReturn);
+                StoreWord(dst, word);
+                if (mask == 0) {
+                    src += 8;
+                    dst += 8;
+                    continue;
+                }
+                size_t plain = FirstMatch(mask);
+                src += plain;
+                dst += plain;
+                // A CR as the last byte held waits for the next block (below) to tell what it is.
+                if (src + 1 == srcEnd) break;
+                if (src[1] == kLineFeed) {
+                    ++src; // CR LF: the LF alone goes on with the next word
+                } else {
+                    *dst++ = kCarriageReturn;
+                    ++src;
+                }
+            }
+            pos_ = static_cast<size_t>(src - data);
+            done = static_cast<size_t>(dst - buffer);
+            if (done == count || pos_ == end_) continue;
+        }
         size_t span = end_ - pos_;
         if (span > count - done) span = count - done;
-        const void* found = std::memchr(data + pos_, kCarriageReturn, span);
+        const char* found = FindByte(data + pos_, data + pos_ + span, kCarriageReturn);
         if (found == nullptr) {
             std::memcpy(buffer + done, data + pos_, span);
             done += span;
             pos_ += span;
             continue;
         }
-        size_t at = static_cast<size_t>(static_cast<const char*>(found) - data);
+        size_t at = static_cast<size_t>(found - data);
         size_t plain = at - pos_;
         std::memcpy(buffer + done, data + pos_, plain);
         done += plain;
@@ -124,9 +192,9 @@ bool TextFileReader::ReadLine(CText& line) {
             continue;
         }
         const char* data = block_.get();
-        const void* found = std::memchr(data + pos_, kLineFeed, end_ - pos_);
+        const char* found = FindByte(data + pos_, data + end_, kLineFeed);
         if (found != nullptr) {
-            size_t at = static_cast<size_t>(static_cast<const char*>(found) - data);
+            size_t at = static_cast<size_t>(found - data);
             // No LF lies before at, so the only CR that can pair with one is the byte before it.
             size_t length = at - pos_;
             if (length > 0 && data[at - 1] == kCarriageReturn) --length;

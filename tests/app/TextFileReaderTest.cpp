@@ -49,8 +49,8 @@ TEST(TextFileReader, TranslatesAcrossBlockAndChunkBoundaries) {
     }
     raw += '\r'; // a lone CR as the very last byte stays
     ScratchFile file(raw);
-    for (size_t block : {2, 3, 5, 16, 511, 512, 4096}) {
-        for (size_t chunk : {1, 2, 7, 512, 100000}) {
+    for (size_t block : {2, 3, 5, 8, 9, 16, 17, 511, 512, 4096}) {
+        for (size_t chunk : {1, 2, 7, 8, 9, 15, 512, 100000}) {
             EXPECT_EQ(Expected(raw), ReadAll(file.Path(), block, chunk)) << block << "/" << chunk;
         }
     }
