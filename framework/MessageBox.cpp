@@ -62,7 +62,8 @@ int ShowMessageBox(const CText& text, UINT style, UINT helpId) {
         }
     }
 
-    CText caption = app != nullptr ? app->Title() : LoadResourceText(IDS_APP_TITLE);
+    // Before the entry has loaded the title (or without an application object) load it here.
+    CText caption = app != nullptr && !app->Title().IsEmpty() ? app->Title() : LoadResourceText(IDS_APP_TITLE);
     int result;
     {
         HelpContextScope help(app, helpId);
