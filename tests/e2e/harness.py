@@ -37,6 +37,14 @@ def _env_path(name):
     return value if value and os.path.exists(value) else None
 
 
+def _receiver_path():
+    """The receiver binary; a folder of that name (the tool's own build folder) holds it."""
+    path = _env_path("PARVOLET_RECEIVER")
+    if path and os.path.isdir(path):
+        path = os.path.join(path, "receiver")
+    return path if path and os.path.isfile(path) and os.access(path, os.X_OK) else None
+
+
 def windows_path(unix_path):
     """Wine's Z: drive maps the Unix root."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
@@ -106,6 +114,11 @@ class Driver:
             except (OSError, subprocess.TimeoutExpired):
                 self.process.kill()
                 self.process.wait(timeout=5)
+        for stream in (self.process.stdin, self.process.stdout):
+            try:
+                stream.close()
+            except OSError:
+                pass
 
 
 class Receiver:
@@ -139,6 +152,7 @@ class Receiver:
         if self.process.poll() is None:
             self.process.kill()
         self.process.wait(timeout=5)
+        self.process.stdout.close()
 
 
 class ParvoletTestCase(unittest.TestCase):
@@ -147,7 +161,7 @@ class ParvoletTestCase(unittest.TestCase):
     exe = _env_path("PARVOLET_EXE")
     wine_run = _env_path("PARVOLET_WINE_RUN")
     dlgdrive = _env_path("PARVOLET_DLGDRIVE")
-    receiver_binary = _env_path("PARVOLET_RECEIVER")
+    receiver_binary = _receiver_path()
 
     def setUp(self):
         if not (self.exe and self.wine_run and self.dlgdrive):
@@ -279,8 +293,13 @@ class ParvoletTestCase(unittest.TestCase):
 
     def icon_kind(self, rect):
         """Tells a message box icon by its colours: 'stop' (red), 'exclamation' (yellow), 'question'
-        or 'information' (blue); None when no screenshot can be taken or nothing stands out."""
-        shot = self.screenshot_crop(rect) if rect else None
+        or 'information' (blue), 'none' when the box shows no icon or nothing stands out; None when
+        no screenshot can be taken here."""
+        if not shutil.which("import") or not os.environ.get("DISPLAY"):
+            return None
+        if not rect:
+            return "none"
+        shot = self.screenshot_crop(rect)
         if shot is None:
             return None
         _, _, pixels = shot
@@ -294,7 +313,7 @@ class ParvoletTestCase(unittest.TestCase):
             elif b > 150 and r < 110:
                 blue += 1
         best = max((red, "stop"), (yellow, "exclamation"), (blue, "blue"))
-        return best[1] if best[0] >= 20 else None
+        return best[1] if best[0] >= 20 else "none"
 
     # ---- the receiver ------------------------------------------------------------------------
 
@@ -320,6 +339,7 @@ class ParvoletTestCase(unittest.TestCase):
                 except subprocess.TimeoutExpired:
                     self.launcher.kill()
                     self.launcher.wait(timeout=5)
+                self.launcher.stdout.close()
         finally:
             self.driver.close()
             if self.receiver is not None:
