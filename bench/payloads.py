@@ -1,5 +1,6 @@
 # Payload files for the benchmark: plain text with CR LF line ends of exact sizes, and the framed
 # byte stream the program would send for each, so a plain TCP peer can send the very same bytes.
+import hashlib
 import os
 import random
 import struct
@@ -9,7 +10,7 @@ _WORDS = (b"parcel", b"volet", b"line", b"server", b"client", b"register", b"sof
           b"status", b"transfer", b"the", b"a", b"of", b"and", b"to", b"in", b"record", b"name",
           b"address", b"street", b"city", b"licence", b"serial", b"1994", b"42", b"0x1f", b"id=7",
           b"Tamsk", b"OK", b"connection", b"information", b"complete", b"retry", b"cancel")
-_GENERATOR_VERSION = 1
+_GENERATOR_VERSION = 2
 
 
 def make_text_block(size, seed=1):
@@ -58,6 +59,7 @@ class Payload:
         self.path = os.path.join(directory, "payload-%s.txt" % size_label(size).lower())
         self.framed_path = os.path.join(directory, "framed-%s.bin" % size_label(size).lower())
         self.payload_length = None  # L, the translated length
+        self.sha256 = None  # of the L payload bytes, as the receiver digests them
 
     def _stamp(self):
         return "%d %d %d %d\n" % (_GENERATOR_VERSION, self.size, self.seed, self.client_id)
@@ -69,16 +71,18 @@ class Payload:
             with open(stamp_path) as f:
                 fields = f.read().split("|")
             if (fields[0] == self._stamp() and os.path.getsize(self.path) == self.size
-                    and os.path.exists(self.framed_path)):
+                    and os.path.getsize(self.framed_path) == int(fields[1]) + 20):
                 self.payload_length = int(fields[1])
+                self.sha256 = fields[2]
                 return self
         except (OSError, IndexError, ValueError):
             pass
         if os.path.exists(stamp_path):
             os.remove(stamp_path)
-        self.payload_length = self._write()
+        self.payload_length, self.sha256 = self._write()
+        # Written last: files from an interrupted run have no stamp and are made again.
         with open(stamp_path, "w") as f:
-            f.write("%s|%d" % (self._stamp(), self.payload_length))
+            f.write("%s|%d|%s" % (self._stamp(), self.payload_length, self.sha256))
         return self
 
     def _write(self):
@@ -88,15 +92,18 @@ class Payload:
         block_t, tail_t = translate(block), translate(tail)
         length = full * len(block_t) + len(tail_t)
         head, trailer = frame(self.client_id, length)
+        digest = hashlib.sha256()
         with open(self.path, "wb") as text, open(self.framed_path, "wb") as framed:
             framed.write(head)
             for _ in range(full):
                 text.write(block)
                 framed.write(block_t)
+                digest.update(block_t)
             text.write(tail)
             framed.write(tail_t)
+            digest.update(tail_t)
             framed.write(trailer)
-        return length
+        return length, digest.hexdigest()
 
     def remove(self):
         for path in (self.path, self.framed_path, self.path + ".stamp"):

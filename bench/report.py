@@ -21,6 +21,12 @@ def _fmt_mib(kib):
     return "-" if kib is None else "%.1f" % (kib / 1024.0)
 
 
+def _pair(values):
+    """'min / median' seconds."""
+    low, middle = summarize(values or [])
+    return "%s / %s" % (_fmt_seconds(low), _fmt_seconds(middle))
+
+
 def _rate(size, seconds):
     """MiB/s, or None when the time is missing or not positive."""
     if seconds is None or seconds <= 0:
@@ -121,21 +127,26 @@ def markdown(results):
                                                               _fmt_mib(baseline_kib)), ""]
     lines += ["## Transfer", "",
               "parvolet: from process start until the receiver holds the whole frame (file loading, "
-              "dialog, connection, greeting, sending). Transfer phase: that minus the median Wine "
-              "start-up. netcat: `nc -N` sending the same frame, prepared beforehand, from a file.", "",
-              _row(["Size", "L (bytes)", "parvolet total s", "parvolet phase s", "parvolet MiB/s",
-                    "netcat s", "netcat MiB/s", "ratio"]),
-              _row(["---"] * 8)]
+              "dialog, connection, greeting, sending). Phase: that minus the median Wine start-up. "
+              "netcat: `nc -N` sending the same frame, prepared beforehand, from a file. Wire: the "
+              "receiver's own time from accepting the connection until the client closed it. Rates "
+              "are from the medians.", "",
+              _row(["Size", "L (bytes)", "parvolet total s", "parvolet phase s", "parvolet wire s",
+                    "parvolet MiB/s", "netcat s", "netcat wire s", "netcat MiB/s", "ratio", "bytes checked"]),
+              _row(["---"] * 11)]
     for entry in sorted(results["sizes"], key=lambda s: s["size"]):
-        p_min, p_med = summarize(entry["parvolet"]["seconds"])
-        n_min, n_med = summarize(entry["netcat"]["seconds"])
+        ours_t, theirs_t = entry["parvolet"], entry["netcat"]
+        p_min, p_med = summarize(ours_t["seconds"])
         phase_min, phase_med = transfer_phase(p_min, startup_min), transfer_phase(p_med, startup_med)
-        ours, theirs = _rate(entry["payload_length"], phase_med), _rate(entry["framed_length"], n_med)
-        lines.append(_row([human_size(entry["size"]), str(entry["payload_length"]),
-                           "%s / %s" % (_fmt_seconds(p_min), _fmt_seconds(p_med)),
-                           "%s / %s" % (_fmt_seconds(phase_min), _fmt_seconds(phase_med)), _fmt_rate(ours),
-                           "%s / %s" % (_fmt_seconds(n_min), _fmt_seconds(n_med)), _fmt_rate(theirs),
-                           "-" if not (ours and theirs) else "%.2f" % (ours / theirs)]))
+        ours, theirs = _rate(entry["payload_length"], phase_med), _rate(entry["framed_length"],
+                                                                         _median(theirs_t["seconds"]))
+        checked = "-" if "verified" not in ours_t else (
+            "yes" if ours_t["verified"] and theirs_t.get("verified") else "**no**")
+        lines.append(_row([human_size(entry["size"]), str(entry["payload_length"]), _pair(ours_t["seconds"]),
+                           "%s / %s" % (_fmt_seconds(phase_min), _fmt_seconds(phase_med)),
+                           _pair(ours_t.get("wire_seconds")), _fmt_rate(ours), _pair(theirs_t["seconds"]),
+                           _pair(theirs_t.get("wire_seconds")), _fmt_rate(theirs),
+                           "-" if not (ours and theirs) else "%.2f" % (ours / theirs), checked]))
     lines += ["", "## Loading", "",
               "The real payload loader in a native program (time of the load call), against "
               "`cat FILE >/dev/null` (whole process), both from the page cache.", "",
@@ -162,7 +173,7 @@ def markdown(results):
         lines.append(_row([human_size(entry["size"]), "%.1f" % (entry["payload_length"] / MIB),
                            "%s / %s" % (_fmt_mib(min(peaks)), _fmt_mib(max(peaks))) if peaks else "-",
                            _fmt_mib(max(hwm)) if hwm else "-", limit,
-                           _fmt_mib(_peak(entry["netcat"]["max_rss_kib"])),
+                           _fmt_mib(_peak(entry["netcat"]["peak_kib"])),
                            _fmt_mib(_peak(entry["loader"]["max_rss_kib"]))]))
     lines += ["", "## Targets", "", _row(["Target", "Met", "Figures"]), _row(["---"] * 3)]
     for name, met, detail in evaluate(results):

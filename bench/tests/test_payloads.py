@@ -1,5 +1,6 @@
 # The payload files must be exactly the sizes asked for, and the framed twin exactly the bytes the
 # program sends for them, or the comparison with the plain peer measures different work.
+import hashlib
 import os
 import struct
 import tempfile
@@ -45,13 +46,14 @@ class PayloadFileTest(unittest.TestCase):
         self.assertEqual(framed[:12], struct.pack("<iII", -2, 1, len(expected)))
         self.assertEqual(framed[12:-8], expected)
         self.assertEqual(framed[-8:], bytes(8))
+        self.assertEqual(payload.sha256, hashlib.sha256(expected).hexdigest())
 
     def test_reuses_matching_files_and_remakes_changed_ones(self):
         payload = payloads.Payload(self.directory.name, 5000, client_id=1).ensure()
         first = os.stat(payload.path).st_mtime_ns
         again = payloads.Payload(self.directory.name, 5000, client_id=1).ensure()
         self.assertEqual(os.stat(again.path).st_mtime_ns, first)
-        self.assertEqual(again.payload_length, payload.payload_length)
+        self.assertEqual((again.payload_length, again.sha256), (payload.payload_length, payload.sha256))
         # A file cut short by an interrupted run must not be taken for a finished one.
         with open(payload.path, "r+b") as f:
             f.truncate(100)

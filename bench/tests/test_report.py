@@ -14,7 +14,7 @@ def entry(size, parvolet, netcat, loader, cat, peak_kib, length=None):
     length = size if length is None else length
     return {"size": size, "payload_length": length, "framed_length": length + 20,
             "parvolet": {"seconds": parvolet, "peak_kib": peak_kib, "hwm_kib": peak_kib},
-            "netcat": {"seconds": netcat, "max_rss_kib": [1024, None, 1024][:len(netcat)]},
+            "netcat": {"seconds": netcat, "peak_kib": [1024, None, 1024][:len(netcat)]},
             "loader": {"seconds": loader, "max_rss_kib": [2048] * len(loader)},
             "cat": {"seconds": cat}}
 
@@ -81,7 +81,7 @@ class WriteTest(unittest.TestCase):
             with open(os.path.join(directory, "README.md")) as f:
                 text = f.read()
         self.assertIn("Test CPU, 2 cores, 1 GiB RAM; wine-8.0", text)
-        self.assertIn("| 1 MiB | 1048576 | 0.300 / 0.350 |", text)
+        self.assertIn("| 1 MiB | 1048576 | 0.300 / 0.350 | 0.200 / 0.250 |", text)
         self.assertIn("| 1 GiB | 1073741824 | - / - |", text)
         self.assertIn("A note.", text)
 
