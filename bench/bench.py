@@ -189,7 +189,7 @@ class Bench:
             # One run that goes wrong is reported and left out; the others still count.
             log("parvolet run failed: %s" % failure)
             self.notes.append("A parvolet run at %s failed: %s" % (payloads.human_size(payload.size), failure))
-            return {"seconds": None, "wire_seconds": None, "peak_kib": None, "hwm_kib": None}
+            return {"seconds": None, "wire_seconds": None, "peak_kib": None, "hwm_kib": None, "failed": True}
         finally:
             child.kill()
         return self.outcome("parvolet", record, payload, arrived - child.start, child.max_rss_kib, hwm)
@@ -284,15 +284,24 @@ class Bench:
         with measure.Receiver(self.receiver, 2, int(self.options.timeout) * 2) as receiver:
             self.write_profile(receiver.port)
             for who, run in (("parvolet", self.run_parvolet), ("netcat", self.run_netcat)):
-                entry[who]["verified"] = run(receiver, payload)["seconds"] is not None
+                figures = run(receiver, payload)
+                entry[who]["verified"] = figures["seconds"] is not None
+                if figures.get("failed"):
+                    return
         runs = self.options.runs
         with measure.Receiver(self.receiver, 2 * runs, int(self.options.timeout) * 2 * runs,
                               ["--digest", "none"]) as receiver:
             self.write_profile(receiver.port)
             for _ in range(runs):
                 for who, run in (("parvolet", self.run_parvolet), ("netcat", self.run_netcat)):
-                    for key, value in run(receiver, payload).items():
+                    figures = run(receiver, payload)
+                    # After a failed run the receiver's next record may be that run's late
+                    # connection: stop here rather than pair records with the wrong runs.
+                    failed = figures.pop("failed", False)
+                    for key, value in figures.items():
                         entry[who].setdefault(key, []).append(value)
+                    if failed:
+                        return
 
     def measure_too_large(self):
         """Sparse files at the size limit: the program must refuse them with the clear message."""
