@@ -150,16 +150,30 @@ class Bench:
             f.write("[Network]\nServerAddress=127.0.0.1\nPort=%d\nClientID=%d\n" % (port, CLIENT_ID))
 
     def measure_startup(self):
-        """The do-nothing program from spawn to exit, on the warm server."""
-        seconds, rss = [], []
+        """The do-nothing program from spawn to exit on the warm server, then its resident memory.
+
+        The memory is read from /proc while the program holds: the exit status's maximum would
+        include this Python process, whose fork the program starts as."""
+        seconds, peaks = [], []
         for _ in range(max(5, self.options.runs)):
             child = self.wine.start(self.noop)
             if child.wait(60) != 0:
                 raise RuntimeError("the do-nothing program failed")
             seconds.append(child.end - child.start)
-            rss.append(child.max_rss_kib)
-        log("wine start-up: min %.3f s, median %.3f s" % measure.summarize(seconds))
-        return {"seconds": seconds, "max_rss_kib": rss}
+        for _ in range(self.options.runs):
+            process = subprocess.Popen(["wine", self.noop, "hold"], env=self.wine.env, stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            try:
+                if process.stdout.readline().strip() != b"ready":
+                    raise RuntimeError("the do-nothing program did not hold")
+                peaks.append(measure.read_status_kib(process.pid, "VmHWM"))
+            finally:
+                process.stdin.close()
+                process.wait(60)
+                process.stdout.close()
+        log("wine start-up: min %.3f s, median %.3f s; peak resident %.1f MiB" % (
+            *measure.summarize(seconds), max(peaks) / 1024.0))
+        return {"seconds": seconds, "peak_kib": peaks}
 
     def check_record(self, record, payload):
         """What is wrong with a connection's record; a run with any problem is not counted."""
@@ -189,10 +203,11 @@ class Bench:
             # One run that goes wrong is reported and left out; the others still count.
             log("parvolet run failed: %s" % failure)
             self.notes.append("A parvolet run at %s failed: %s" % (payloads.human_size(payload.size), failure))
-            return {"seconds": None, "wire_seconds": None, "peak_kib": None, "hwm_kib": None, "failed": True}
+            return {"seconds": None, "wire_seconds": None, "peak_kib": None, "rusage_kib": None, "failed": True}
         finally:
             child.kill()
-        return self.outcome("parvolet", record, payload, arrived - child.start, child.max_rss_kib, hwm)
+        return self.outcome("parvolet", record, payload, arrived - child.start,
+                            {"peak_kib": hwm, "rusage_kib": child.max_rss_kib})
 
     def await_exit(self, child):
         """Gives the program a moment to end after OK; one that hangs is ended and noted once."""
@@ -204,8 +219,8 @@ class Bench:
                 self.notes.append("parvolet.exe did not end after OK: its dialog closed, but the process "
                                   "stayed (one thread waiting in its exit handlers) and was killed %.0f s "
                                   "after OK. The figures are not affected: the time stops when the "
-                                  "receiver holds the frame, and the peak memory comes from the ended "
-                                  "process." % EXIT_GRACE_SECONDS)
+                                  "receiver holds the frame, and the peak memory is read before OK." %
+                                  EXIT_GRACE_SECONDS)
 
     def run_netcat(self, receiver, payload):
         """One run of nc -N sending the prepared frame from its file."""
@@ -215,34 +230,37 @@ class Bench:
             child.wait(self.options.timeout)
         finally:
             child.kill()
-        return self.outcome("netcat", record, payload, arrived - child.start, child.max_rss_kib)
+        return self.outcome("netcat", record, payload, arrived - child.start, {})
 
-    def outcome(self, who, record, payload, seconds, peak_kib, hwm_kib=None):
+    def outcome(self, who, record, payload, seconds, memory):
+        """A run's figures; its times are left out (None) when the receiver saw anything wrong."""
         problems = self.check_record(record, payload)
         if problems:
             log("%s run not counted: %s" % (who, "; ".join(problems)))
             self.notes.append("A %s run at %s was not counted: %s." % (who, payloads.human_size(payload.size),
                                                                       "; ".join(problems)))
-            return {"seconds": None, "wire_seconds": None, "peak_kib": peak_kib, "hwm_kib": hwm_kib}
-        return {"seconds": seconds, "wire_seconds": record.get("seconds"), "peak_kib": peak_kib, "hwm_kib": hwm_kib}
+            return dict(memory, seconds=None, wire_seconds=None)
+        return dict(memory, seconds=seconds, wire_seconds=record.get("seconds"))
 
-    def run_loader(self, payload):
+    def run_loader(self, payload, touch=False):
         """The loader bench once per run, each a fresh process, so its peak is that one load's.
 
-        The time is the load call alone, as the bench program measures it."""
-        seconds, rss = [], []
+        The time is the load call alone, as the bench program measures it. With touch, the time
+        to fill fresh memory of the file's size instead: the floor under any loader."""
+        seconds, peaks = [], []
         output = os.path.join(self.work, "loader.out")
         for _ in range(self.options.runs):
-            child = measure.Child([self.loader, payload.path], stdout=output)
+            child = measure.Child([self.loader, "--touch", "1" if touch else "0", payload.path], stdout=output)
             child.wait(self.options.timeout)
             with open(output) as f:
                 line = json.loads(f.read().strip().splitlines()[-1])
-            if line["result"] != "loaded" or line["length"] != payload.payload_length:
+            want = payload.size if touch else payload.payload_length
+            if line["result"] != "loaded" or line["length"] != want:
                 raise RuntimeError("the loader bench gave %r for %s" % (line, payload.path))
             seconds.append(line["seconds"])
-            rss.append(child.max_rss_kib)
+            peaks.append(line["hwm_kib"])
         os.remove(output)
-        return seconds, rss
+        return seconds, peaks
 
     def run_cat(self, payload):
         seconds = []
@@ -257,15 +275,16 @@ class Bench:
         payload = payloads.Payload(self.work, size, CLIENT_ID).ensure()
         entry = {"size": size, "payload_length": payload.payload_length,
                  "framed_length": payload.payload_length + 20,
-                 "parvolet": {"seconds": [], "peak_kib": [], "hwm_kib": [], "wire_seconds": []},
-                 "netcat": {"seconds": [], "peak_kib": [], "wire_seconds": []},
-                 "loader": {"seconds": [], "max_rss_kib": []}, "cat": {"seconds": []}}
+                 "parvolet": {"seconds": [], "peak_kib": [], "rusage_kib": [], "wire_seconds": []},
+                 "netcat": {"seconds": [], "wire_seconds": []},
+                 "loader": {"seconds": [], "peak_kib": []}, "touch": {"seconds": []}, "cat": {"seconds": []}}
         # Everything reads from the page cache: warm it for both files first.
         for path in (payload.path, payload.framed_path):
             subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)
         if "loading" in self.options.parts:
             entry["cat"]["seconds"] = self.run_cat(payload)
-            entry["loader"]["seconds"], entry["loader"]["max_rss_kib"] = self.run_loader(payload)
+            entry["loader"]["seconds"], entry["loader"]["peak_kib"] = self.run_loader(payload)
+            entry["touch"]["seconds"] = self.run_loader(payload, touch=True)[0]
         if "transfer" in self.options.parts:
             self.measure_transfer(payload, entry)
         log("payload %s: parvolet %s s, netcat %s s, loader %s s, cat %s s (medians)" % (
@@ -317,6 +336,7 @@ class Bench:
             try:
                 box, text = self.driver.wait_for_message_box(self.options.timeout)
                 seconds = time.monotonic() - child.start
+                peak_kib = measure.read_status_kib(child.pid, "VmHWM")
                 self.driver.click(box, harness.IDOK)
                 child.wait(self.options.timeout)
             finally:
@@ -325,9 +345,10 @@ class Bench:
             expected = harness.TEXT_TOO_LARGE + windows_path(path).upper()
             ok = text == expected
             met = met and ok
-            outcomes.append("%s: %s %r after %.2f s, peak %.1f MiB" % (
-                payloads.human_size(size), "the message" if ok else "UNEXPECTED message", text, seconds,
-                (child.max_rss_kib or 0) / 1024.0))
+            shown = "-" if text is None else " / ".join(text.split("\n"))
+            outcomes.append("%s: %s \"%s\" after %.2f s, peak %.1f MiB" % (
+                payloads.human_size(size), "the message" if ok else "UNEXPECTED message", shown, seconds,
+                (peak_kib or 0) / 1024.0))
         return {"met": met, "outcome": "; ".join(outcomes)}
 
     def run(self):
