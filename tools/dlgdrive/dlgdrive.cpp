@@ -52,13 +52,21 @@ HWND ParseWindow(const std::string& text) {
 // The window's text without risking a hang on a busy or dead window.
 std::string WindowText(HWND hwnd) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return "";
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length)) return "";
     std::vector<char> buffer(length + 2);
     DWORD_PTR got = 0;
     if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                             SMTO_ABORTIFHUNG, 2000, &got))
+                             SMTO_ABORTIFHUNG, 1000, &got))
         return "";
     return std::string(buffer.data(), std::strlen(buffer.data()));
+}
+
+// A top-level caption as the window manager holds it: for another process's window this reads
+// the stored text and sends no message, so a program stuck on its way out cannot stall us.
+std::string Caption(HWND hwnd) {
+    char buffer[512] = "";
+    GetWindowTextA(hwnd, buffer, sizeof buffer);
+    return buffer;
 }
 
 std::string ClassOf(HWND hwnd) {
@@ -88,7 +96,7 @@ struct FindState {
 
 BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM parameter) {
     FindState* state = reinterpret_cast<FindState*>(parameter);
-    if (ClassOf(hwnd) == "#32770" && WindowText(hwnd) == state->title) state->found.push_back(hwnd);
+    if (ClassOf(hwnd) == "#32770" && Caption(hwnd) == state->title) state->found.push_back(hwnd);
     return TRUE;
 }
 
