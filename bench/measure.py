@@ -133,8 +133,8 @@ def read_status_kib(pid, field):
 
 
 def summarize(values):
-    """(min, median) of the measured values, or (None, None) when there are none."""
-    values = [v for v in values if v is not None]
+    """(min, median) of the measured values, or (None, None) when there are none (or no list)."""
+    values = [v for v in values or [] if v is not None]
     if not values:
         return None, None
     return min(values), statistics.median(values)
