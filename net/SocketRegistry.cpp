@@ -9,11 +9,73 @@
 
 #include <new>
 
+namespace {
+
+// The registry lives in fiber-local storage, not in a C++ thread_local: this run-time's thread-exit
+// destructors fault when a thread ends through ExitThread, and the process then hangs in exit() on
+// the run-time's lock. The system runs the storage's callback at the end of every thread, which
+// frees the registry. Systems without fiber-local storage get plain thread-local storage and keep
+// the (empty) registry of an ended thread.
+using FlsCallback = void(WINAPI*)(void*);
+using FlsAllocFunction = DWORD(WINAPI*)(FlsCallback);
+using FlsGetValueFunction = void*(WINAPI*)(DWORD);
+using FlsSetValueFunction = BOOL(WINAPI*)(DWORD, void*);
+
+template <typename Function>
+Function ProcedureOf(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+void WINAPI DeleteRegistry(void* registry) { delete static_cast<SocketRegistry*>(registry); }
+
+class RegistrySlot {
+public:
+    RegistrySlot() {
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        auto flsAlloc = ProcedureOf<FlsAllocFunction>(kernel, "FlsAlloc");
+        getValue_ = ProcedureOf<FlsGetValueFunction>(kernel, "FlsGetValue");
+        setValue_ = ProcedureOf<FlsSetValueFunction>(kernel, "FlsSetValue");
+        if (flsAlloc != nullptr && getValue_ != nullptr && setValue_ != nullptr) {
+            index_ = flsAlloc(&DeleteRegistry);
+            if (index_ != kNoIndex) return;
+        }
+        getValue_ = nullptr;
+        setValue_ = nullptr;
+        index_ = TlsAlloc();
+    }
+
+    void* Get() const { return getValue_ != nullptr ? getValue_(index_) : TlsGetValue(index_); }
+    bool Set(void* value) const {
+        return (getValue_ != nullptr ? setValue_(index_, value) : TlsSetValue(index_, value)) != FALSE;
+    }
+    bool Usable() const { return index_ != kNoIndex; }
+
+private:
+    static constexpr DWORD kNoIndex = 0xFFFFFFFF; // TLS_OUT_OF_INDEXES and FLS_OUT_OF_INDEXES
+    DWORD index_ = kNoIndex;
+    FlsGetValueFunction getValue_ = nullptr;
+    FlsSetValueFunction setValue_ = nullptr;
+};
+
+const RegistrySlot& Slot() {
+    static const RegistrySlot slot; // made once, thread-safely, on first use
+    return slot;
+}
+
+} // namespace
+
 SocketRegistry& SocketRegistry::Current() {
-    // Empty containers hold no memory, so a thread that ends without sockets leaves nothing
-    // behind even where thread-exit destructors do not run.
-    thread_local SocketRegistry registry;
-    return registry;
+    const RegistrySlot& slot = Slot();
+    if (!slot.Usable()) ThrowResourceException();
+    auto* registry = static_cast<SocketRegistry*>(slot.Get());
+    if (registry != nullptr) return *registry;
+    registry = new (std::nothrow) SocketRegistry;
+    if (registry == nullptr) ThrowMemoryException();
+    if (!slot.Set(registry)) {
+        delete registry;
+        ThrowResourceException();
+    }
+    return *registry;
 }
 
 SocketRegistry::SocketRegistry() = default;
