@@ -11,20 +11,20 @@ build="${PARVOLET_BUILD_DIR:-$root/build}"
 if [ "$(id -u)" -eq 0 ]; then
   bash "$root/.ci/install-packages" || { echo "run-main: package installation failed" >&2; exit 1; }
 fi
+mode=(--interactive)
+[ -z "${DISPLAY:-}" ] && mode=()
+source "$root/tools/wine/session.sh"
+start_display_if_needed || exit 1
+
 set -e
 cmake -S "$root" -B "$build/native" -G Ninja -DPARVOLET_SANITIZE=ON >/dev/null
 cmake --build "$build/native" --target receiver
 cmake -S "$root" -B "$build/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
       -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools" >/dev/null
-cmake --build "$build/win" --target parvolet dlgdrive
 set +e
-
-mode=(--interactive)
-[ -z "${DISPLAY:-}" ] && mode=()
-source "$root/tools/wine/session.sh"
-start_display_if_needed || exit 1
-"$build/win/prepare-prefix" || exit 1
 trap 'stop_session "$build/win/wineprefix"' EXIT
+"$build/win/prepare-prefix" || exit 1
+cmake --build "$build/win" --target parvolet dlgdrive || exit 1
 python3 "$root/tools/demo/run_demo.py" --exe "$build/win/app/parvolet.exe" --wine-run "$build/win/wine-run" \
   --dlgdrive "$build/win/tools/dlgdrive/dlgdrive.exe" --receiver "$build/native/tools/receiver/receiver" \
   --folder "$build/demo" "${mode[@]}" "$@"

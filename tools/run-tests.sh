@@ -14,18 +14,20 @@ elif ! command -v i686-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/d
   exit 1
 fi
 
+# One display and one warm Wine server for the whole run, started before the build: test
+# discovery runs every Windows test program once at build time.
+source "$root/tools/wine/session.sh"
+start_display_if_needed || exit 1
+
 set -e
 cmake -S "$root" -B "$build/native" -G Ninja -DPARVOLET_SANITIZE=ON
 cmake --build "$build/native"
 cmake -S "$root" -B "$build/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
       -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools"
-cmake --build "$build/win"
 set +e
-
-source "$root/tools/wine/session.sh"
-start_display_if_needed
-"$build/win/prepare-prefix" || { echo "run-tests: the Wine prefix could not be made" >&2; exit 1; }
 trap 'stop_session "$build/win/wineprefix"' EXIT
+"$build/win/prepare-prefix" || { echo "run-tests: the Wine prefix could not be made" >&2; exit 1; }
+cmake --build "$build/win" || { echo "run-tests: the Windows build failed" >&2; exit 1; }
 
 summary=()
 run_ctest() { # name, build dir
