@@ -112,10 +112,6 @@ class GoodStartUp(ParvoletTestCase):
         # The exit status after a worker has run is checked by the cancel test below.
         wait_for(lambda: self.window_gone(state["hwnd"]), timeout=15, message="the dialog to close")
 
-    # Known fault, outside start-up: after a worker thread has run, the process hangs in the C++
-    # run-time's exit handling (pthread_key_delete waits on a key lock that is never released),
-    # so the window is gone but the process never ends. Remove this marker once that is mended.
-    @unittest.expectedFailure
     def test_confirmed_cancel_ends_with_status_2(self):
         # Nothing listens on the port: the transfer fails and the user gives up.
         self.write_ini(GOOD_INI.format(port=self.free_port()))
