@@ -408,7 +408,7 @@ def main(argv):
     parser.add_argument("--display", default=os.environ.get("DISPLAY", ""))
     parser.add_argument("--sizes", default="1M,64M,256M,1G",
                         type=lambda text: [payloads.parse_size(s) for s in text.split(",") if s])
-    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--runs", type=int, default=5, help="repetitions of each measurement (at least 3 for a median)")
     parser.add_argument("--parts", default="transfer,loading,too-large",
                         type=lambda text: set(text.split(",")), help="what to measure besides Wine start-up")
     parser.add_argument("--timeout", type=float, default=120.0, help="seconds for any one step")
