@@ -10,11 +10,13 @@ IMPLEMENT_RUNTIME_CLASS(CWinThread, CObject)
 
 namespace {
 
-DWORD CurrentObjectSlot() noexcept {
-    // Function-local static: its initialisation is thread-safe, and the slot lives for the process.
-    static const DWORD slot = TlsAlloc();
-    return slot;
-}
+// Made during static initialisation, before any thread of ours exists. Not a function-local
+// static: its guard would make the thread library set up per-thread keys early, and under this
+// run-time the order of those keys decides whether a thread_local object's storage is freed
+// before its destructor runs at thread exit.
+const DWORD currentObjectSlot = TlsAlloc();
+
+DWORD CurrentObjectSlot() noexcept { return currentObjectSlot; }
 
 } // namespace
 
