@@ -141,8 +141,9 @@ class NeverGreets(DialogCase):
     def test_stays_transferring_no_keeps_it_yes_ends_at_once(self):
         receiver = self.start_receiver(mode="no-greeting", timeout_seconds=60)
         self.run_program(receiver.port)
-        state = self.wait_state(lambda s: s["status_bar"] == BAR_TRANSFERRING, "the transferring state")
-        self.assertEqual(STATUS_WAIT, state["status_text"])
+        # One dump reads the controls one after another: wait until both show the same state.
+        state = self.wait_state(lambda s: s["status_bar"] == BAR_TRANSFERRING and s["status_text"] == STATUS_WAIT,
+                                "the transferring state")
         self.assert_buttons(state, {IDCANCEL}, state["focus_id"])
         self.click(state["hwnd"], IDCANCEL)
         box = self.message_box()
