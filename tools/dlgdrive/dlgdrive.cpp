@@ -1,13 +1,16 @@
 // Test driver for the program's windows: reads one command a line on stdin and answers one JSON
 // line on stdout, so a test can see and press what a user would. It runs in the same Wine prefix
 // as the program it drives. Commands: find TITLE, dump HWND, click HWND ID, command HWND ID,
-// close HWND, key HWND VK, alive HWND, kill PID, quit. `dlgdrive launch PROGRAM` instead starts
+// close HWND, key HWND VK, alive HWND, kill PID, stats PID, lock PATH, unlock PATH, quit. `dlgdrive launch PROGRAM` instead starts
 // a program with an exact command line.
 #include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -213,6 +216,109 @@ std::string Key(HWND hwnd, const std::string& name) {
     return Posted(PostMessageA(target, WM_KEYUP, vk, up));
 }
 
+// ---- Resource counts of another process, and files held open without sharing (leak and
+// bad-input tests). Wine answers GetProcessHandleCount with 0 and does not implement
+// GetGuiResources, so handles are counted by duplicating each candidate value out of the
+// process, and windows by enumeration; GDI/USER counts are given only where really reported.
+
+unsigned ProbeHandlesOf(HANDLE process) {
+    constexpr ULONG_PTR kMissesBeforeStop = 4096;
+    constexpr ULONG_PTR kLimit = ULONG_PTR(1) << 22;
+    unsigned count = 0;
+    ULONG_PTR misses = 0;
+    for (ULONG_PTR value = 4; value < kLimit && misses < kMissesBeforeStop; value += 4) {
+        HANDLE copy = nullptr;
+        if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS)) {
+            CloseHandle(copy);
+            ++count;
+            misses = 0;
+        } else {
+            ++misses;
+        }
+    }
+    return count;
+}
+
+unsigned ThreadsOf(DWORD pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    THREADENTRY32 entry;
+    std::memset(&entry, 0, sizeof entry);
+    entry.dwSize = sizeof entry;
+    unsigned count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == pid) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+struct WindowTally {
+    DWORD pid;
+    unsigned count;
+};
+
+BOOL CALLBACK TallyChild(HWND, LPARAM parameter) {
+    ++reinterpret_cast<WindowTally*>(parameter)->count;
+    return TRUE;
+}
+
+BOOL CALLBACK TallyTopLevel(HWND hwnd, LPARAM parameter) {
+    auto* tally = reinterpret_cast<WindowTally*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == tally->pid) {
+        ++tally->count;
+        EnumChildWindows(hwnd, TallyChild, parameter);
+    }
+    return TRUE;
+}
+
+std::string Stats(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE, pid);
+    if (process == nullptr) return "{\"ok\":false,\"error\":\"no such process\"}";
+    DWORD reported = 0;
+    if (!GetProcessHandleCount(process, &reported)) reported = 0;
+    unsigned handles = reported != 0 ? reported : ProbeHandlesOf(process);
+    SetLastError(0);
+    DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
+    bool guiKnown = gdi != 0 || GetLastError() == 0;
+    DWORD user = guiKnown ? GetGuiResources(process, GR_USEROBJECTS) : 0;
+    PROCESS_MEMORY_COUNTERS memory;
+    std::memset(&memory, 0, sizeof memory);
+    memory.cb = sizeof memory;
+    bool memoryKnown = GetProcessMemoryInfo(process, &memory, sizeof memory) != FALSE;
+    CloseHandle(process);
+    WindowTally windows{pid, 0};
+    EnumWindows(TallyTopLevel, reinterpret_cast<LPARAM>(&windows));
+    return "{\"ok\":true,\"handles\":" + Number(handles) + ",\"handles_probed\":" + Bool(reported == 0) +
+           ",\"threads\":" + Number(ThreadsOf(pid)) + ",\"windows\":" + Number(windows.count) +
+           ",\"gdi\":" + (guiKnown ? Number(gdi) : std::string("null")) +
+           ",\"user\":" + (guiKnown ? Number(user) : std::string("null")) +
+           ",\"working_set\":" + (memoryKnown ? Number(memory.WorkingSetSize) : std::string("null")) +
+           ",\"private_bytes\":" + (memoryKnown ? Number(memory.PagefileUsage) : std::string("null")) + "}";
+}
+
+// Held until unlock or the end of the session: no other opener may read, write or delete.
+std::map<std::string, HANDLE> lockedFiles;
+
+std::string Lock(const std::string& path) {
+    if (lockedFiles.count(path) != 0) return "{\"ok\":false,\"error\":\"already locked\"}";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "{\"ok\":false,\"error\":\"cannot open\",\"code\":" + std::to_string(GetLastError()) + "}";
+    lockedFiles[path] = file;
+    return "{\"ok\":true}";
+}
+
+std::string Unlock(const std::string& path) {
+    auto found = lockedFiles.find(path);
+    if (found == lockedFiles.end()) return "{\"ok\":false,\"error\":\"not locked\"}";
+    CloseHandle(found->second);
+    lockedFiles.erase(found);
+    return "{\"ok\":true}";
+}
+
 std::string Execute(const std::string& line) {
     size_t space = line.find(' ');
     std::string verb = line.substr(0, space);
@@ -229,6 +335,9 @@ std::string Execute(const std::string& line) {
         CloseHandle(process);
         return Posted(done);
     }
+    if (verb == "stats") return Stats(static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 0)));
+    if (verb == "lock") return Lock(rest);
+    if (verb == "unlock") return Unlock(rest);
     if (verb == "close") return Posted(PostMessageA(ParseWindow(rest), WM_CLOSE, 0, 0));
     if (verb == "click" || verb == "command" || verb == "key") {
         size_t split = rest.find(' ');
