@@ -1,0 +1,325 @@
+// Whole transfers through the real worker with one transport call made to fail at a time: every
+// call of a good transfer in turn, then the notification window and each wait's timer. Whatever
+// fails, the worker must finish with one final message that claims success only for a frame the
+// peer really got, close its socket, drop its notification window, end its thread and leak nothing.
+#include "framework/Text.h"
+#include "net/FaultInjector.h"
+#include "tests/net/LoopbackPeer.h"
+#include "tests/reliability/ProcessCounters.h"
+#include "transfer/Frame.h"
+#include "transfer/ProgressMessages.h"
+#include "transfer/TransferWorker.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Messages = std::vector<std::pair<int, int>>;
+
+constexpr DWORD kRunBoundMs = 20000;
+constexpr int kLeakSweeps = 3;
+constexpr int32_t kClientId = 4711;
+const char kSinkTitle[] = "Socket Notification Sink";
+const char kRecorderClass[] = "ParvoletReliabilityRecorder";
+
+// A hidden window on the test thread that records the progress messages. When the final one
+// arrives it also counts the process's notification windows: the worker destroys its window
+// before it sends that message, so one still standing then has been left behind.
+class FinishRecorder {
+public:
+    FinishRecorder() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = &FinishRecorder::Procedure;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = kRecorderClass;
+        RegisterClassA(&wc); // a second registration fails harmlessly
+        window_ = CreateWindowExA(0, kRecorderClass, "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+        if (window_ != nullptr) SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~FinishRecorder() {
+        if (window_ != nullptr) DestroyWindow(window_);
+    }
+    FinishRecorder(const FinishRecorder&) = delete;
+    FinishRecorder& operator=(const FinishRecorder&) = delete;
+
+    bool Valid() const { return window_ != nullptr; }
+    ProgressTarget Target() const {
+        ProgressTarget target{};
+        target.window = window_;
+        target.message = PROGRESS_MESSAGE;
+        return target;
+    }
+    bool Finished() const { return finished_; }
+
+    // Dispatches the thread's messages until the final state has come, bounded.
+    bool WaitForFinish(DWORD timeoutMs) {
+        const DWORD start = GetTickCount();
+        while (!finished_) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+            if (finished_) break;
+            if (GetTickCount() - start > timeoutMs) return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+        return true;
+    }
+
+    Messages messages;
+    unsigned sinksAtFinish = 0;
+
+private:
+    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<FinishRecorder*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        if (message == PROGRESS_MESSAGE && self != nullptr) {
+            self->messages.emplace_back(static_cast<int>(wParam), static_cast<int>(lParam));
+            if (wParam == PROGRESS_FINISHED) {
+                self->sinksAtFinish = CountOwnWindowsTitled(kSinkTitle);
+                self->finished_ = true;
+            }
+            return 0;
+        }
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+
+    HWND window_ = nullptr;
+    bool finished_ = false;
+};
+
+// What the peer saw of its one connection.
+struct PeerLog {
+    bool accepted = false;
+    std::string received;
+    bool ended = false; // the client closed (or reset) the connection within the bound
+};
+
+struct RunOutcome {
+    bool launched = false;
+    bool finished = false;
+    Messages messages;
+    bool fired = false; // the armed failure happened
+    unsigned callsMade = 0;
+    unsigned sinksAtFinish = 0;
+    unsigned sinksAfter = 0;
+    bool threadEnded = false;
+    bool accepted = false;
+    PeerLog peer;
+};
+
+// Greets, then reads until the client closes; every wait bounded.
+void ServeOnce(SOCKET connection, PeerLog* log) {
+    log->accepted = true;
+    if (!peer::SendAll(connection, "GRT!", 4)) return;
+    char buffer[65536];
+    for (;;) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(connection, &set);
+        timeval timeout = {10, 0};
+        if (select(0, &set, nullptr, nullptr, &timeout) != 1) return; // the client never closed
+        int n = recv(connection, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            log->ended = true;
+            return;
+        }
+        log->received.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+unsigned ThreadsNow() { return CountOwnThreads(); }
+
+// One transfer to a fresh peer, with arm() run just before the worker starts.
+RunOutcome RunOnce(const CText& payload, const std::function<void()>& arm) {
+    RunOutcome outcome;
+    const unsigned threadsBefore = ThreadsNow();
+    auto log = std::make_shared<PeerLog>();
+    {
+        LoopbackPeer listener([log](SOCKET c) { ServeOnce(c, log.get()); });
+        FinishRecorder recorder;
+        if (listener.port() == 0 || !recorder.Valid()) return outcome;
+        arm();
+        outcome.launched = LaunchTransfer(payload, "localhost", listener.port(), kClientId, recorder.Target()) != nullptr;
+        if (outcome.launched) outcome.finished = recorder.WaitForFinish(kRunBoundMs);
+        outcome.fired = faults::Fired();
+        outcome.callsMade = faults::CallsMade();
+        faults::Reset();
+        outcome.messages = recorder.messages;
+        outcome.sinksAtFinish = recorder.sinksAtFinish;
+    } // the peer stops waiting for a connection that will not come, or ends its session
+    outcome.peer = *log;
+    outcome.accepted = log->accepted;
+    const DWORD start = GetTickCount();
+    while (ThreadsNow() > threadsBefore && GetTickCount() - start < 5000) Sleep(20);
+    outcome.threadEnded = ThreadsNow() <= threadsBefore;
+    outcome.sinksAfter = CountOwnWindowsTitled(kSinkTitle);
+    return outcome;
+}
+
+std::string FrameBytes(const CText& payload) {
+    std::vector<unsigned char> bytes =
+        frame::EncodeFrame(kClientId, payload.Data(), static_cast<uint32_t>(payload.Length()));
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The messages a worker may send: 0, 1, 2 in order, each at most once, skipping only from the
+// front of a failure (no socket: 2 alone; no connection: 0 then 2).
+bool WellOrdered(const Messages& m) {
+    if (m.empty() || m.back().first != PROGRESS_FINISHED) return false;
+    Messages head(m.begin(), m.end() - 1);
+    if (head.empty()) return true;
+    if (head.size() == 1) return head[0] == std::make_pair(0, 0);
+    return head.size() == 2 && head[0] == std::make_pair(0, 0) && head[1] == std::make_pair(1, 0);
+}
+
+// Everything a run must leave behind, whatever failed. Success is allowed only with the whole
+// frame at the peer.
+void ExpectSoundEnd(const RunOutcome& run, const CText& payload) {
+    ASSERT_TRUE(run.launched);
+    ASSERT_TRUE(run.finished) << "no final message within the bound";
+    EXPECT_TRUE(WellOrdered(run.messages)) << "message order";
+    const int result = run.messages.empty() ? -1 : run.messages.back().second;
+    EXPECT_TRUE(result == TRANSFER_FAILED || result == TRANSFER_SUCCEEDED) << result;
+    if (result == TRANSFER_SUCCEEDED) {
+        EXPECT_TRUE(run.peer.received == FrameBytes(payload))
+            << "success reported, but the peer got " << run.peer.received.size() << " of "
+            << payload.Length() + frame::kOverheadSize << " bytes";
+    }
+    if (run.accepted) {
+        EXPECT_TRUE(run.peer.ended) << "the connection was left open";
+    }
+    EXPECT_EQ(run.sinksAtFinish, 0u) << "notification window still there at the final message";
+    EXPECT_EQ(run.sinksAfter, 0u);
+    EXPECT_TRUE(run.threadEnded) << "the worker thread did not end";
+}
+
+CText TextOfSize(size_t size) {
+    CText text;
+    char* buffer = text.GetBuffer(size);
+    for (size_t i = 0; i < size; ++i) buffer[i] = static_cast<char>('a' + i % 26);
+    text.ReleaseBuffer(size);
+    return text;
+}
+
+// Fails call 1, 2, ... of a transfer until a run no longer reaches the armed call, and checks
+// every run. Would-block retries make a large send's count vary, so the sweep runs on past the
+// count of the good run until a run ends before the armed call. The number of failures survived.
+unsigned SweepEveryCall(const CText& payload, unsigned goodCount) {
+    unsigned survived = 0;
+    for (unsigned k = 1; k <= goodCount + 64; ++k) {
+        SCOPED_TRACE("failing call " + std::to_string(k) + " of " + std::to_string(goodCount));
+        const DWORD start = GetTickCount();
+        RunOutcome run = RunOnce(payload, [k] { faults::FailCall(k); });
+        if (std::getenv("RELIABILITY_TRACE") != nullptr)
+            std::fprintf(stderr, "call %u: %s, messages %zu, result %d, %lu ms\n", k, run.fired ? "failed" : "not reached",
+                         run.messages.size(), run.messages.empty() ? -1 : run.messages.back().second,
+                         static_cast<unsigned long>(GetTickCount() - start));
+        ExpectSoundEnd(run, payload);
+        if (!run.fired) {
+            // Nothing failed, so the transfer must have gone through.
+            EXPECT_EQ(run.messages, (Messages{{0, 0}, {1, 0}, {2, 1}}));
+            EXPECT_GE(k, goodCount - goodCount / 4) << "a run made far fewer calls than the good one";
+            break;
+        }
+        ++survived;
+        if (::testing::Test::HasFatalFailure()) break;
+    }
+    return survived;
+}
+
+class TransferFaults : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        faults::Reset();
+        ASSERT_TRUE(StartWindowsSockets());
+    }
+    void TearDown() override { faults::Reset(); }
+
+    // A good run first: it counts the calls and makes the process's one-time allocations (the
+    // request slot, the thread slot, Winsock's own tables) before any count is compared.
+    unsigned CountGoodRun(const CText& payload) {
+        RunOutcome good = RunOnce(payload, [] { faults::Reset(); });
+        ExpectSoundEnd(good, payload);
+        EXPECT_EQ(good.messages, (Messages{{0, 0}, {1, 0}, {2, 1}}));
+        EXPECT_FALSE(good.fired);
+        return good.callsMade;
+    }
+};
+
+} // namespace
+
+TEST_F(TransferFaults, EveryCallOfAWholeTransferCanFailWithoutLeakOrFalseSuccess) {
+    const CText payload = TextOfSize(3000);
+    const unsigned n = CountGoodRun(payload);
+    ASSERT_GE(n, 12u) << "window, socket, select, bind, resolve, connect, timer, recv, four sends, ...";
+    // The first sweep also warms up what Wine makes once per process (a Winsock service thread
+    // and its handles); the counts are compared over the sweeps after it, where a leak of one
+    // object per failed run shows as a climb of dozens.
+    const unsigned survived = SweepEveryCall(payload, n);
+    EXPECT_GE(survived + 2, n) << "the sweep stopped early";
+    const ProcessCounters before = ReadProcessCounters();
+    unsigned again = 0;
+    for (int sweep = 0; sweep < kLeakSweeps && !HasFailure(); ++sweep) again += SweepEveryCall(payload, n);
+    const ProcessCounters after = ReadProcessCounters();
+    std::printf("good transfer: %u calls; failures survived: %u, then %u in %d more sweeps\nbefore: %s\nafter:  %s\n",
+                n, survived, again, kLeakSweeps, before.Describe().c_str(), after.Describe().c_str());
+    EXPECT_EQ(after.threads, before.threads);
+    EXPECT_EQ(after.windows, before.windows);
+    EXPECT_LE(after.kernelHandles, before.kernelHandles + 2) << before.Describe() << " -> " << after.Describe();
+    if (before.guiCountsKnown && after.guiCountsKnown) {
+        EXPECT_LE(after.gdiObjects, before.gdiObjects + 2);
+        EXPECT_LE(after.userObjects, before.userObjects + 2);
+    }
+    EXPECT_LE(after.privateBytes, before.privateBytes + (2u << 20));
+}
+
+TEST_F(TransferFaults, EveryCallOfALargeTransferWithWaitsInTheSendsCanFail) {
+    // Several MiB: the payload's send meets a full socket buffer and waits for the write event,
+    // so failures land inside those waits and their retries too.
+    const CText payload = TextOfSize(6u << 20);
+    const unsigned n = CountGoodRun(payload);
+    const ProcessCounters before = ReadProcessCounters();
+    const unsigned survived = SweepEveryCall(payload, n);
+    const ProcessCounters after = ReadProcessCounters();
+    std::printf("large transfer: about %u calls; failures survived: %u\nbefore: %s\nafter:  %s\n", n, survived,
+                before.Describe().c_str(), after.Describe().c_str());
+    EXPECT_EQ(after.threads, before.threads);
+    EXPECT_LE(after.kernelHandles, before.kernelHandles + 2);
+    EXPECT_LE(after.privateBytes, before.privateBytes + (4u << 20));
+}
+
+TEST_F(TransferFaults, ARefusedNotificationWindowEndsTheTransferBeforeAnyConnection) {
+    const CText payload = TextOfSize(100);
+    CountGoodRun(payload);
+    RunOutcome run = RunOnce(payload, [] { faults::FailCallOfKind(winsock::Call::CreateWindow, 1); });
+    ExpectSoundEnd(run, payload);
+    EXPECT_TRUE(run.fired);
+    EXPECT_EQ(run.messages, (Messages{{2, 0}}));
+    EXPECT_FALSE(run.accepted);
+}
+
+TEST_F(TransferFaults, EachWaitsTimerRefusedInTurnFailsOrFinishesSoundly) {
+    // Timers start the waits for the connection, the greeting and the close after the trailer;
+    // a large payload adds the waits of its send.
+    for (size_t size : {size_t(100), size_t(6u << 20)}) {
+        const CText payload = TextOfSize(size);
+        CountGoodRun(payload);
+        unsigned timers = 0;
+        for (unsigned i = 1; i <= 200; ++i) {
+            SCOPED_TRACE("payload " + std::to_string(size) + ", refusing timer " + std::to_string(i));
+            RunOutcome run = RunOnce(payload, [i] { faults::FailCallOfKind(winsock::Call::SetTimer, i); });
+            ExpectSoundEnd(run, payload);
+            if (!run.fired) break;
+            ++timers;
+            if (HasFatalFailure()) return;
+        }
+        std::printf("payload %zu bytes: %u timed waits refused in turn\n", size, timers);
+        EXPECT_GE(timers, 2u); // at least the connection's and the greeting's
+    }
+}
