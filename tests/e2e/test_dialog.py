@@ -1,6 +1,7 @@
 """The progress dialog of the real parvolet.exe, driven as a user would: its texts, its buttons and
 their focus, the cancel question, the close request and Escape, against the loopback receiver."""
 
+import hashlib
 import socket
 import time
 import unittest
@@ -162,6 +163,42 @@ class NeverGreets(DialogCase):
         self.assertEqual(2, self.exit_code(timeout=10))
         self.assertLess(time.time() - began, 5.0)
 
+
+class RetryAndAnimation(DialogCase):
+    def assert_animation_plays(self, state):
+        rect = [c["rect"] for c in state["raw"]["children"] if c["id"] == ANIMATION_ID][0]
+        shots = []
+        for _ in range(3):
+            shot = self.screenshot_crop(rect)
+            if shot is None:
+                self.skipTest("no screenshot tool or display here to watch the clip")
+            shots.append(shot[2])
+            time.sleep(0.7)
+        self.assertGreater(len(set(shots)), 1, "the animation shows the same picture for 1.4 s")
+
+    def test_retry_sends_the_whole_frame_once_the_server_is_back_and_the_clip_plays_throughout(self):
+        port = free_port()
+        payload = b"line one\r\nline two\r\n\x00and a NUL\r\n"
+        self.run_program(port, payload=payload, client=-1)
+        state = self.wait_failure()
+        self.assert_animation_plays(state)
+        # Still nobody there: the second attempt fails the same way.
+        self.click(state["hwnd"], IDRETRY)
+        self.wait_state(lambda s: not s["buttons"][IDRETRY]["visible"] or s["status_bar"] != BAR_FAILURE,
+                        "the retry to start", timeout=10)
+        state = self.wait_failure()
+        receiver = self.start_receiver(port=port)
+        self.click(state["hwnd"], IDRETRY)
+        state = self.wait_success()
+        self.assert_animation_plays(state)
+        record = receiver.next_record(10)
+        expected = payload.replace(b"\r\n", b"\n")
+        self.assertTrue(record["well_formed"], record)
+        self.assertEqual(-1, record["client_id"])
+        self.assertEqual(len(expected), record["length"])
+        self.assertEqual(hashlib.sha256(expected).hexdigest(), record["sha256"])
+        self.click(state["hwnd"], IDOK)
+        self.assertEqual(1, self.exit_code())
 
 if __name__ == "__main__":
     unittest.main()
