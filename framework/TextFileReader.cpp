@@ -1,11 +1,14 @@
-// Text-mode translation over large raw blocks. The scans go eight bytes at a time with plain
-// integer operations: text has a CR every few dozen bytes, so a library call per line (memchr,
-// memcpy) would cost more than the bytes, and the Windows run-time's memchr is a byte loop.
+// Text-mode translation, done in place over each raw block: a caller with room for a whole block
+// gets the raw bytes read straight into its own buffer, so a large file is copied only once.
+// One scan, sixteen bytes at a time, finds both the CR and the Ctrl-Z.
 #include "framework/TextFileReader.h"
 
-#include <cstdint>
 #include <cstring>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "framework/Exceptions.h"
 
@@ -15,38 +18,68 @@ constexpr char kLineFeed = '\n';
 constexpr char kEndOfText = 0x1A;
 constexpr size_t kSmallestBlock = 4096;
 
-constexpr uint64_t kOnes = 0x0101010101010101ull;
-constexpr uint64_t kHighs = 0x8080808080808080ull;
-
-inline uint64_t LoadWord(const char* p) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word); // one unaligned load on x86
-    return word;
+// Moves the bytes from src down to dst (dst <= src: translation only ever shortens) until src
+// reaches a CR, a Ctrl-Z or end, and leaves both pointers there.
+inline void MovePlainRun(const char*& src, const char* end, char*& dst) {
+#if defined(__SSE2__)
+    const __m128i carriageReturns = _mm_set1_epi8(kCarriageReturn);
+    const __m128i endsOfText = _mm_set1_epi8(kEndOfText);
+    while (end - src >= 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, carriageReturns), _mm_cmpeq_epi8(bytes, endsOfText))));
+        size_t gap = static_cast<size_t>(src - dst);
+        if (mask == 0) {
+            // The sixteen bytes are all taken, so the store may cover any of them.
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
+            src += 16;
+            dst += 16;
+            continue;
+        }
+        size_t plain = static_cast<size_t>(__builtin_ctz(mask));
+        // A whole store is safe when it rewrites the bytes in their own place or ends below src;
+        // otherwise it would overwrite bytes at and after the CR that are still to be read.
+        if (gap == 0 || gap >= 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
+        } else {
+            std::memmove(dst, src, plain);
+        }
+        src += plain;
+        dst += plain;
+        return;
+    }
+#endif
+    while (src < end && *src != kCarriageReturn && *src != kEndOfText) *dst++ = *src++;
 }
 
-inline void StoreWord(char* p, uint64_t word) { std::memcpy(p, &word, sizeof word); }
+struct Translation {
+    size_t length;  // translated bytes, from the start of the data
+    bool endOfText; // a Ctrl-Z was met: nothing after it counts
+    bool heldCr;    // the data ended in a CR whose next byte is not known yet
+};
 
-// High bit set in each byte of word that equals byte. Bytes above a match may be flagged
-// falsely, so only the lowest flag is exact: callers take just that one.
-inline uint64_t MatchBytes(uint64_t word, char byte) {
-    uint64_t x = word ^ (kOnes * static_cast<unsigned char>(byte));
-    return (x - kOnes) & ~x & kHighs;
-}
-
-// Index of the lowest flagged byte; the words are loaded little-endian (x86).
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "word scans assume little-endian loads");
-inline size_t FirstMatch(uint64_t mask) { return static_cast<size_t>(__builtin_ctzll(mask)) / 8; }
-
-const char* FindByte(const char* p, const char* end, char byte) {
-    while (end - p >= 8) {
-        uint64_t mask = MatchBytes(LoadWord(p), byte);
-        if (mask != 0) return p + FirstMatch(mask);
-        p += 8;
+Translation TranslateInPlace(char* data, size_t length) {
+    const char* src = data;
+    const char* const end = data + length;
+    char* dst = data;
+    Translation result{0, false, false};
+    for (;;) {
+        MovePlainRun(src, end, dst);
+        if (src == end) break;
+        if (*src == kEndOfText) {
+            result.endOfText = true;
+            break;
+        }
+        if (src + 1 == end) {
+            result.heldCr = true;
+            break;
+        }
+        // CR LF becomes the LF alone, which the next run moves; any other CR stays.
+        if (src[1] != kLineFeed) *dst++ = kCarriageReturn;
+        ++src;
     }
-    for (; p < end; ++p) {
-        if (*p == byte) return p;
-    }
-    return nullptr;
+    result.length = static_cast<size_t>(dst - data);
+    return result;
 }
 } // namespace
 
@@ -62,7 +95,7 @@ bool TextFileReader::Open(const CText& path) {
         want = static_cast<size_t>(size) + 1;
         if (want < kSmallestBlock) want = kSmallestBlock < blockSize_ ? kSmallestBlock : blockSize_;
     }
-    if (want < 2) want = 2;
+    if (want < 2) want = 2; // room for a held CR and one fresh byte
     if (capacity_ < want) {
         block_.reset(new (std::nothrow) char[want]);
         if (!block_) {
@@ -73,6 +106,7 @@ bool TextFileReader::Open(const CText& path) {
         capacity_ = want;
     }
     pos_ = end_ = 0;
+    heldCr_ = false;
     finished_ = false;
     return true;
 }
@@ -80,99 +114,53 @@ bool TextFileReader::Open(const CText& path) {
 void TextFileReader::Close() noexcept {
     file_.Close();
     pos_ = end_ = 0;
+    heldCr_ = false;
     finished_ = true;
+}
+
+size_t TextFileReader::ReadAndTranslate(char* data, size_t room) {
+    size_t held = heldCr_ ? 1 : 0;
+    if (held != 0) data[0] = kCarriageReturn; // translated with the bytes after it
+    size_t want = room - held;
+    if (want > blockSize_) want = blockSize_;
+    long long got = file_.Read(data + held, want);
+    heldCr_ = false;
+    if (got <= 0) {
+        // The end of the file and a read error both end the data here; a held CR is a lone one.
+        finished_ = true;
+        return held;
+    }
+    Translation translation = TranslateInPlace(data, held + static_cast<size_t>(got));
+    // Ctrl-Z ends the data: nothing at or after it is ever delivered or read.
+    if (translation.endOfText) finished_ = true;
+    heldCr_ = translation.heldCr;
+    return translation.length;
 }
 
 void TextFileReader::Fill() {
     if (finished_) return;
-    size_t kept = end_ - pos_;
-    if (kept > 0 && pos_ > 0) std::memmove(block_.get(), block_.get() + pos_, kept);
     pos_ = 0;
-    end_ = kept;
-    long long got = file_.Read(block_.get() + kept, capacity_ - kept);
-    if (got <= 0) {
-        // The end of the file and a read error both end the data here.
-        finished_ = true;
-        return;
-    }
-    char* fresh = block_.get() + kept;
-    size_t count = static_cast<size_t>(got);
-    // Ctrl-Z ends the data: nothing at or after it is ever delivered or read.
-    if (const char* stop = FindByte(fresh, fresh + count, kEndOfText)) {
-        count = static_cast<size_t>(stop - fresh);
-        finished_ = true;
-    }
-    end_ = kept + count;
+    end_ = ReadAndTranslate(block_.get(), capacity_);
 }
 
 size_t TextFileReader::Read(char* buffer, size_t count) {
     size_t done = 0;
     while (done < count) {
-        if (pos_ == end_) {
-            if (finished_) break;
-            Fill();
-            continue;
-        }
-        const char* data = block_.get();
-        // Bulk: while eight bytes can be read and written, copy word by word and stop at each CR.
-        // A word is stored whole even when a CR cuts it; the bytes past the CR are rewritten next.
-        {
-            const char* src = data + pos_;
-            const char* srcEnd = data + end_;
-            char* dst = buffer + done;
-            char* dstEnd = buffer + count;
-            while (srcEnd - src >= 8 && dstEnd - dst >= 8) {
-                uint64_t word = LoadWord(src);
-                uint64_t mask = MatchBytes(word, kCarriageReturn);
-                StoreWord(dst, word);
-                if (mask == 0) {
-                    src += 8;
-                    dst += 8;
-                    continue;
-                }
-                size_t plain = FirstMatch(mask);
-                src += plain;
-                dst += plain;
-                // A CR as the last byte held waits for the next block (below) to tell what it is.
-                if (src + 1 == srcEnd) break;
-                if (src[1] == kLineFeed) {
-                    ++src; // CR LF: the LF alone goes on with the next word
-                } else {
-                    *dst++ = kCarriageReturn;
-                    ++src;
-                }
-            }
-            pos_ = static_cast<size_t>(src - data);
-            done = static_cast<size_t>(dst - buffer);
-            if (done == count || pos_ == end_) continue;
-        }
-        size_t span = end_ - pos_;
-        if (span > count - done) span = count - done;
-        const char* found = FindByte(data + pos_, data + pos_ + span, kCarriageReturn);
-        if (found == nullptr) {
-            std::memcpy(buffer + done, data + pos_, span);
+        if (pos_ < end_) {
+            size_t span = end_ - pos_;
+            if (span > count - done) span = count - done;
+            std::memcpy(buffer + done, block_.get() + pos_, span);
             done += span;
             pos_ += span;
             continue;
         }
-        size_t at = static_cast<size_t>(found - data);
-        size_t plain = at - pos_;
-        std::memcpy(buffer + done, data + pos_, plain);
-        done += plain;
-        pos_ = at;
-        if (at + 1 < end_) {
-            // CR LF becomes the LF alone; any other CR stays.
-            if (data[at + 1] == kLineFeed) ++pos_;
-            buffer[done++] = data[pos_++];
-            continue;
-        }
-        // The CR is the last raw byte we hold: only the next byte can tell what it is.
-        if (!finished_) {
+        if (finished_) break;
+        // Only the last, smaller part of a large read goes through the block.
+        if (count - done >= blockSize_) {
+            done += ReadAndTranslate(buffer + done, count - done);
+        } else {
             Fill();
-            if (end_ - pos_ > 1) continue;
         }
-        buffer[done++] = kCarriageReturn;
-        ++pos_;
     }
     return done;
 }
@@ -192,30 +180,15 @@ bool TextFileReader::ReadLine(CText& line) {
             continue;
         }
         const char* data = block_.get();
-        const char* found = FindByte(data + pos_, data + end_, kLineFeed);
+        // The block is translated already: a CR before an LF is gone, a lone CR is line text.
+        const void* found = std::memchr(data + pos_, kLineFeed, end_ - pos_);
         if (found != nullptr) {
-            size_t at = static_cast<size_t>(found - data);
-            // No LF lies before at, so the only CR that can pair with one is the byte before it.
-            size_t length = at - pos_;
-            if (length > 0 && data[at - 1] == kCarriageReturn) --length;
-            line.Append(data + pos_, length);
+            size_t at = static_cast<size_t>(static_cast<const char*>(found) - data);
+            line.Append(data + pos_, at - pos_);
             pos_ = at + 1;
             return true;
         }
-        size_t length = end_ - pos_;
-        if (data[end_ - 1] == kCarriageReturn && !finished_) {
-            // Hold the CR back until the next block says whether an LF follows it.
-            line.Append(data + pos_, length - 1);
-            pos_ = end_ - 1;
-            Fill();
-            if (end_ - pos_ == 1 && finished_) {
-                line.Append(kCarriageReturn);
-                pos_ = end_;
-                return true;
-            }
-            continue;
-        }
-        line.Append(data + pos_, length);
+        line.Append(data + pos_, end_ - pos_);
         pos_ = end_;
     }
 }

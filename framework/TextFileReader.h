@@ -27,7 +27,9 @@ public:
     // The raw size of the open file; the translated data is never longer.
     bool QuerySize(unsigned long long& size) const { return file_.QuerySize(size); }
 
-    // Translated bytes into buffer; fewer than count only at the end of the data.
+    // Translated bytes into buffer; fewer than count only at the end of the data. When count is at
+    // least one block, raw bytes are read straight into buffer and translated there, so any byte
+    // of buffer may be overwritten, also past the ones delivered.
     size_t Read(char* buffer, size_t count);
 
     // True when no translated byte is left.
@@ -38,14 +40,20 @@ public:
     bool ReadLine(CText& line);
 
 private:
-    // Refills the raw block, keeping the bytes from pos_ on (at most one held-back CR).
+    // Reads and translates the next raw block; called only once every held byte is taken.
     void Fill();
+
+    // Reads raw bytes into data (after a held CR, which goes first) and translates them there;
+    // returns the bytes delivered. A CR that ends the raw bytes is held back, written just past
+    // them: only the next read tells whether an LF follows it.
+    size_t ReadAndTranslate(char* data, size_t room);
 
     ReadOnlyFile file_;
     size_t blockSize_ = kBlockSize;
     std::unique_ptr<char[]> block_;
-    size_t capacity_ = 0; // size of block_
-    size_t pos_ = 0;      // next untranslated byte
-    size_t end_ = 0;      // end of the valid raw bytes
+    size_t capacity_ = 0;  // size of block_
+    size_t pos_ = 0;       // next translated byte of block_ to deliver
+    size_t end_ = 0;       // end of the translated bytes in block_
+    bool heldCr_ = false;  // a CR ended the last raw bytes and is not delivered yet
     bool finished_ = true; // no more raw bytes will come (end, error or Ctrl-Z)
 };

@@ -10,6 +10,17 @@
 
 namespace {
 
+// What the text translation must deliver, written the slow, obvious way.
+std::string Translated(const std::string& raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == 0x1A) break;
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')) out += raw[i];
+    }
+    return out;
+}
+
 std::string Load(const std::string& raw, size_t blockSize = 0) {
     ScratchFile file(raw, "payload.txt");
     CText payload("left over");
@@ -64,11 +75,22 @@ TEST(PayloadLoader, BigFileMatchesTheSlowTranslation) {
         unsigned r = random() % 64;
         c = r == 0 ? '\r' : r == 1 ? '\n' : r == 2 ? '\0' : static_cast<char>('a' + r % 26);
     }
-    std::string want;
-    want.reserve(raw.size());
-    for (size_t i = 0; i < raw.size(); ++i)
-        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')) want += raw[i];
-    EXPECT_EQ(want, Load(raw));
+    EXPECT_TRUE(SameBytes(Translated(raw), Load(raw)));
+}
+
+TEST(PayloadLoader, EveryBlockSizeDeliversTheSameBytes) {
+    // Dense CR LF runs, lone CRs, NULs, a CR as the last byte; and the same with a Ctrl-Z inside.
+    std::string raw;
+    for (int i = 0; i < 400; ++i) {
+        raw += std::string(static_cast<size_t>(i % 37), static_cast<char>('A' + i % 26));
+        raw += i % 4 == 0 ? "\r\n\r\n" : i % 4 == 1 ? "\r" : i % 4 == 2 ? std::string("\0\r\n", 3) : "\r\r\n";
+    }
+    raw += '\r';
+    std::string cut = raw.substr(0, raw.size() / 2) + "\x1A" + raw.substr(raw.size() / 2);
+    for (size_t block : {size_t{2}, size_t{3}, size_t{15}, size_t{16}, size_t{17}, size_t{1000}, size_t{0}}) {
+        EXPECT_TRUE(SameBytes(Translated(raw), Load(raw, block))) << block;
+        EXPECT_TRUE(SameBytes(Translated(cut), Load(cut, block))) << block;
+    }
 }
 
 TEST(PayloadLoader, MissingFileOrDirectoryIsNotOpenedAndNothingIsCreated) {

@@ -4,13 +4,24 @@
 
 #include "framework/Text.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 class ScratchFile {
 public:
     explicit ScratchFile(const std::string& bytes, const char* name = "scratch.txt") {
-        path_ = TempDirectory() + name;
+        // The process id in the name: test cases run as parallel processes that share one temporary
+        // directory, and one must never read a file that another is rewriting.
+        path_ = TempDirectory() + "parvolet-" + std::to_string(ProcessId()) + "-" + name;
         std::FILE* f = std::fopen(path_.c_str(), "wb");
         if (f != nullptr) {
             if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -38,5 +49,21 @@ public:
     }
 
 private:
+#if defined(_WIN32)
+    static long ProcessId() { return static_cast<long>(_getpid()); }
+#else
+    static long ProcessId() { return static_cast<long>(getpid()); }
+#endif
+
     std::string path_;
 };
+
+// Compares large byte strings by their first difference: gtest's own message for two strings of
+// many lines computes a line diff whose memory grows with the square of the line count.
+inline ::testing::AssertionResult SameBytes(const std::string& want, const std::string& got) {
+    if (want == got) return ::testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < want.size() && at < got.size() && want[at] == got[at]) ++at;
+    return ::testing::AssertionFailure() << "lengths " << want.size() << " and " << got.size()
+                                         << ", first difference at byte " << at;
+}
