@@ -32,8 +32,10 @@ def payload_of(size):
 
 
 class Case:
-    def __init__(self, name, server, expect, payload=4096, receiver=None, host="127.0.0.1", port=None):
+    def __init__(self, name, server, expect, payload=4096, receiver=None, host="127.0.0.1", port=None,
+                 known_fault=None):
         self.name = name
+        self.known_fault = known_fault  # a product fault this case shows until it is mended
         self.server = server          # how the server behaves, for the table
         self.expect = expect          # "success", "failure" or "held"
         self.payload = payload
@@ -57,6 +59,10 @@ CASES = [
          receiver={"extra_bytes": 1000}),
     Case("reset after N payload bytes", "resets after 1000 bytes of a 16 MiB frame", "failure", payload=16 * MIB,
          receiver={"mode": "reset-after", "reset_after": 1000}),
+    Case("reset after the frame was sent", "reads 1000 bytes of a 64 KiB frame after 1 s, then resets", "failure",
+         payload=64 * 1024, receiver={"mode": "reset-after", "reset_after": 1000, "read_delay": 1},
+         known_fault="the worker ignores the reset it meets while waiting for the server to finish "
+                     "reading, and reports success"),
     Case("slow reader", "reads a 6 MiB frame at 3 MB/s", "success", payload=6 * MIB,
          receiver={"read_rate": 3000000}),
     Case("delayed reader", "reads a 4 MiB frame only after 3 s", "success", payload=4 * MIB,
@@ -81,8 +87,22 @@ class FaultMatrix(ParvoletTestCase):
             row = self.run_case(case)
             rows.append(row)
         write_table(rows, time.monotonic() - started)
-        wrong = ["%s: %s" % (r["case"].name, "; ".join(r["problems"])) for r in rows if r["problems"]]
+        wrong = ["%s: %s" % (r["case"].name, "; ".join(r["problems"]))
+                 for r in rows if r["problems"] and not r["case"].known_fault]
         self.assertEqual([], wrong, "outcomes that differ from the expected ones (see FAULTS.md)")
+
+    # Known fault in transfer/TransferWorker.cpp, RunTransfer: the result is fixed at success as
+    # soon as the last send has handed its bytes over; FinishSending's failure (the server's reset
+    # before it closed in order, with most of the frame unread) is ignored, so the user is told
+    # "Information transfer complete!" for a frame the server threw away. Remove the marker once
+    # the worker counts that reset as a failure.
+    @unittest.expectedFailure
+    def test_a_reset_after_the_last_send_is_not_reported_as_success(self):
+        if not self.receiver_binary:
+            self.skipTest("the test receiver is not built")
+        case = [c for c in CASES if c.known_fault][0]
+        row = self.run_case(case)
+        self.assertEqual([], row["problems"])
 
     # ---- one case -----------------------------------------------------------------------------
 
@@ -214,14 +234,21 @@ def write_table(rows, seconds):
     ]
     for row in rows:
         case = row["case"]
-        verdict = "as expected" if not row["problems"] else "DIFFERS: " + "; ".join(row["problems"])
+        if not row["problems"]:
+            verdict = "as expected"
+        elif case.known_fault:
+            verdict = "KNOWN PRODUCT FAULT (%s): %s" % (case.known_fault, "; ".join(row["problems"]))
+        else:
+            verdict = "DIFFERS: " + "; ".join(row["problems"])
         lines.append("| %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
             case.name, case.server, " → ".join(row["seen"]) or "-",
             SHORT_TEXT.get(row["status"] or "", repr(row["status"])), row["bar"] or "-",
             ", ".join(b.replace("&", "") for b in row["buttons"]) or "-",
             row["exit"], row["got"] or "-", verdict))
     passed = sum(1 for r in rows if not r["problems"])
-    lines += ["", "%d of %d cases as expected; the matrix took %.0f s." % (passed, len(rows), seconds), ""]
+    known = sum(1 for r in rows if r["problems"] and r["case"].known_fault)
+    lines += ["", "%d of %d cases as expected, %d showing a known product fault; the matrix took %.0f s."
+              % (passed, len(rows), known, seconds), ""]
     with open(FAULTS_FILE, "w", encoding="utf-8") as f:
         f.write("\n".join(lines))
 
