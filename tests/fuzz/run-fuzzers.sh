@@ -6,9 +6,9 @@ set -uo pipefail
 seconds="${1:-60}"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 build="${PARVOLET_FUZZ_BUILD_DIR:-${PARVOLET_BUILD_DIR:-$root/build}/fuzz}"
-targets=(profile_reader_fuzz path_fuzz text_fuzz)
+targets=(profile_reader_fuzz path_fuzz text_fuzz loader_fuzz)
 # Inputs up to this size; the reader's are larger so that lines far beyond 1 KiB get tried.
-declare -A max_len=([profile_reader_fuzz]=65536 [path_fuzz]=4096 [text_fuzz]=1024)
+declare -A max_len=([profile_reader_fuzz]=65536 [path_fuzz]=4096 [text_fuzz]=1024 [loader_fuzz]=16384)
 
 mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DPARVOLET_FUZZ=ON -DCMAKE_C_COMPILER=clang \
