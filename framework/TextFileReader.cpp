@@ -52,6 +52,37 @@ inline void MovePlainRun(const char*& src, const char* end, char*& dst) {
     while (src < end && *src != kCarriageReturn && *src != kEndOfText) *dst++ = *src++;
 }
 
+#if defined(__SSE2__)
+// The common case of text, sixteen raw bytes at a time with no branch on where the line ends:
+// while those bytes hold at most one CR LF and no other CR or Ctrl-Z, one store writes them and a
+// second, overlapping one moves everything after the CR down over it. The stores reach up to 32
+// bytes past dst, so this runs only once the translated end is 16 bytes behind the raw position
+// (every raw byte they cover has been read), and only while 33 raw bytes can be read.
+inline void MoveCrLfRuns(const char*& src, const char* end, char*& dst) {
+    const __m128i carriageReturns = _mm_set1_epi8(kCarriageReturn);
+    const __m128i lineFeeds = _mm_set1_epi8(kLineFeed);
+    const __m128i endsOfText = _mm_set1_epi8(kEndOfText);
+    while (end - src >= 33 && src - dst >= 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+        __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 1));
+        __m128i isCr = _mm_cmpeq_epi8(bytes, carriageReturns);
+        __m128i crLf = _mm_and_si128(isCr, _mm_cmpeq_epi8(next, lineFeeds));
+        __m128i other = _mm_or_si128(_mm_andnot_si128(crLf, isCr), _mm_cmpeq_epi8(bytes, endsOfText));
+        unsigned pairs = static_cast<unsigned>(_mm_movemask_epi8(crLf));
+        unsigned others = static_cast<unsigned>(_mm_movemask_epi8(other));
+        if ((others | (pairs & (pairs - 1))) != 0) return; // for the byte-exact path
+        // Where the CR is, or 16 with none; then the second store only repeats bytes that the
+        // next step rewrites.
+        unsigned at = static_cast<unsigned>(__builtin_ctz(pairs | 0x10000u));
+        __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + at), after);
+        src += 16;
+        dst += pairs != 0 ? 15 : 16;
+    }
+}
+#endif
+
 struct Translation {
     size_t length;  // translated bytes, from the start of the data
     bool endOfText; // a Ctrl-Z was met: nothing after it counts
@@ -64,6 +95,9 @@ Translation TranslateInPlace(char* data, size_t length) {
     char* dst = data;
     Translation result{0, false, false};
     for (;;) {
+#if defined(__SSE2__)
+        MoveCrLfRuns(src, end, dst);
+#endif
         MovePlainRun(src, end, dst);
         if (src == end) break;
         if (*src == kEndOfText) {
