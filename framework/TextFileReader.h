@@ -43,9 +43,9 @@ private:
     // Reads and translates the next raw block; called only once every held byte is taken.
     void Fill();
 
-    // Reads raw bytes into data (after a held CR, which goes first) and translates them there;
-    // returns the bytes delivered. A CR that ends the raw bytes is held back, written just past
-    // them: only the next read tells whether an LF follows it.
+    // Reads raw bytes into data and translates them there; returns the bytes delivered. A CR that
+    // ends the raw bytes is held back, since only the next read tells whether an LF follows it;
+    // the next call puts it first in its data.
     size_t ReadAndTranslate(char* data, size_t room);
 
     ReadOnlyFile file_;
