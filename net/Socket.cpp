@@ -91,7 +91,10 @@ bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
                 if (message.message == SOCKET_NOTIFY_MESSAGE &&
                     static_cast<SOCKET>(message.wParam) == socketHandle && socketHandle != INVALID_SOCKET) {
                     unsigned bit = EventBit(message.lParam);
-                    if (bit == FD_CLOSE) break;
+                    if (bit == FD_CLOSE) {
+                        if (closeError <= 0) closeError = EventError(message.lParam); // a reset sticks
+                        break;
+                    }
                     if (bit == eventBit) {
                         if (eventBit == FD_CONNECT) connectError = EventError(message.lParam);
                         break;
@@ -252,7 +255,13 @@ bool CSocket::FinishSending(DWORD boundMilliseconds) {
     char discard[8192];
     for (;;) {
         int n = CAsyncSocket::ReceiveBytes(discard, sizeof discard, 0);
-        if (n == 0) return true; // the peer has read everything and closed its side
+        if (n == 0) {
+            // The end of the stream: an orderly close once the peer has read everything, unless
+            // the close notification said the connection was reset.
+            if (closeError <= 0) return true;
+            winsock::SetLastError(closeError);
+            return false;
+        }
         DWORD elapsed = GetTickCount() - start;
         if (n > 0) {
             if (elapsed >= boundMilliseconds) break;

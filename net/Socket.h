@@ -49,6 +49,9 @@ public:
     DWORD pollInterval = 2000;
     bool* waitFlag = nullptr; // the keep-waiting flag of the wait in progress; null when none
     int connectError = -1;
+    // The error that came with the close notification a wait took (0 for an orderly close); -1
+    // until one arrives. Winsock may report a reset only here: the receive after it gives 0.
+    int closeError = -1;
 
 protected:
     // The wait itself, with its timer period; WaitForEvent uses pollInterval.

@@ -95,12 +95,13 @@ UINT RunTransfer(void* parameter) {
         CSocket socket;
         try {
             if (PerformTransfer(socket, *request)) {
-                result = TRANSFER_SUCCEEDED;
                 // Closing while the server's unread bytes (anything beyond the greeting) sit in our
                 // receive queue resets the connection, and the server may lose the end of the
-                // frame. Half-close and let the server read to the end first; the result is
-                // already decided by the sends.
-                socket.FinishSending(kFinishSendingBoundMilliseconds);
+                // frame. Half-close and let the server read to the end first. A server that stays
+                // silent past the bound still counts as reached; one whose connection breaks
+                // meanwhile (a reset) may not have read the frame, so that is no success.
+                if (socket.FinishSending(kFinishSendingBoundMilliseconds) || WSAGetLastError() == WSAETIMEDOUT)
+                    result = TRANSFER_SUCCEEDED;
             }
         } catch (CException* e) {
             e->Delete();

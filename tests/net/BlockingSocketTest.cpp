@@ -1,6 +1,7 @@
 // The blocking socket: large sends arriving whole, calls made while a wait is in progress,
 // closing a waiting socket, and finishing a conversation without losing what was sent.
 #include "net/Socket.h"
+#include "net/SocketMessages.h"
 #include "net/SocketRegistry.h"
 #include "tests/net/LoopbackPeer.h"
 
@@ -157,6 +158,21 @@ TEST_F(BlockingSocket, FinishSendingDrainsExtraBytesSoThePeerGetsEverything) {
     listener.Join();
     ASSERT_EQ(received.size(), payload.size());
     EXPECT_TRUE(std::equal(payload.begin(), payload.end(), received.begin()));
+}
+
+// Wine delivers a peer's reset as an orderly close, so the reset is staged here the way Windows
+// reports it: a close notification carrying WSAECONNRESET ahead of the end of the stream.
+TEST_F(BlockingSocket, FinishSendingFailsWhenTheCloseNotificationReportsAReset) {
+    LoopbackPeer listener([](SOCKET c) { peer::ReceiveAll(c, 3000); });
+    CSocket socket;
+    ConnectTo(socket, listener);
+    ASSERT_EQ(socket.SendBytes("frame", 5, 0), 5);
+    ASSERT_TRUE(PostMessageA(SocketRegistry::Current().notificationWindow, SOCKET_NOTIFY_MESSAGE,
+                             static_cast<WPARAM>(socket.socketHandle), MAKELPARAM(FD_CLOSE, WSAECONNRESET)));
+    EXPECT_FALSE(socket.FinishSending(5000));
+    EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+    socket.CloseSocketHandle();
+    listener.Join();
 }
 
 TEST_F(BlockingSocket, FinishSendingKeepsToItsBoundWhenThePeerNeverCloses) {
