@@ -138,6 +138,22 @@ bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
     return true;
 }
 
+bool CSocket::RefusedWhileWaiting() {
+    if (!IsWaiting()) return false;
+    winsock::SetLastError(WSAEINPROGRESS);
+    return true;
+}
+
+template <typename Attempt>
+int CSocket::RetryWhenReady(unsigned eventBit, Attempt attempt) {
+    for (;;) {
+        int n = attempt();
+        if (n != SOCKET_ERROR) return n;
+        if (winsock::LastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
+        if (!WaitForEvent(eventBit)) return SOCKET_ERROR; // cancelled: WSAEINTR
+    }
+}
+
 void CSocket::CancelWait() noexcept {
     if (waitFlag == nullptr) return;
     *waitFlag = false;
@@ -145,44 +161,23 @@ void CSocket::CancelWait() noexcept {
 }
 
 bool CSocket::AcceptConnection(CAsyncSocket& target, sockaddr* address, int* addressLength) {
-    if (IsWaiting()) {
-        winsock::SetLastError(WSAEINPROGRESS);
-        return false;
-    }
-    for (;;) {
-        if (CAsyncSocket::AcceptConnection(target, address, addressLength)) return true;
-        if (winsock::LastError() != WSAEWOULDBLOCK) return false;
-        if (!WaitForEvent(FD_ACCEPT)) return false;
-    }
+    if (RefusedWhileWaiting()) return false;
+    return RetryWhenReady(FD_ACCEPT, [&] {
+               return CAsyncSocket::AcceptConnection(target, address, addressLength) ? 0 : SOCKET_ERROR;
+           }) != SOCKET_ERROR;
 }
 
 int CSocket::ReceiveBytes(void* buffer, int size, int flags) {
-    if (IsWaiting()) {
-        winsock::SetLastError(WSAEINPROGRESS);
-        return 0;
-    }
-    for (;;) {
-        int n = CAsyncSocket::ReceiveBytes(buffer, size, flags);
-        if (n != SOCKET_ERROR) return n;
-        if (winsock::LastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
-        if (!WaitForEvent(FD_READ)) return SOCKET_ERROR;
-    }
+    if (RefusedWhileWaiting()) return 0; // 0, not -1: nothing was tried
+    return RetryWhenReady(FD_READ, [&] { return CAsyncSocket::ReceiveBytes(buffer, size, flags); });
 }
 
 int CSocket::SendChunk(const void* data, int length, int flags) {
-    for (;;) {
-        int n = CAsyncSocket::SendBytes(data, length, flags);
-        if (n != SOCKET_ERROR) return n;
-        if (winsock::LastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
-        if (!WaitForEvent(FD_WRITE)) return SOCKET_ERROR;
-    }
+    return RetryWhenReady(FD_WRITE, [&] { return CAsyncSocket::SendBytes(data, length, flags); });
 }
 
 int CSocket::SendBytes(const void* data, int length, int flags) {
-    if (IsWaiting()) {
-        winsock::SetLastError(WSAEINPROGRESS);
-        return 0;
-    }
+    if (RefusedWhileWaiting()) return 0; // 0, not -1: nothing was tried
     // The whole remainder in each send: Winsock takes what fits, and large sends move data many
     // times faster than small ones.
     const char* next = static_cast<const char*>(data);
@@ -197,10 +192,7 @@ int CSocket::SendBytes(const void* data, int length, int flags) {
 }
 
 bool CSocket::ConnectAddress(const sockaddr* address, int length) {
-    if (IsWaiting()) {
-        winsock::SetLastError(WSAEINPROGRESS);
-        return false;
-    }
+    if (RefusedWhileWaiting()) return false;
     connectError = -1;
     if (CAsyncSocket::ConnectAddress(address, length)) return true;
     if (winsock::LastError() != WSAEWOULDBLOCK) return false;
@@ -213,29 +205,17 @@ bool CSocket::ConnectAddress(const sockaddr* address, int length) {
 }
 
 int CSocket::ReceiveFromAddress(void* buffer, int size, sockaddr* address, int* addressLength, int flags) {
-    if (IsWaiting()) {
-        winsock::SetLastError(WSAEINPROGRESS);
-        return 0;
-    }
-    for (;;) {
-        int n = CAsyncSocket::ReceiveFromAddress(buffer, size, address, addressLength, flags);
-        if (n != SOCKET_ERROR) return n;
-        if (winsock::LastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
-        if (!WaitForEvent(FD_READ)) return SOCKET_ERROR;
-    }
+    if (RefusedWhileWaiting()) return 0; // 0, not -1: nothing was tried
+    return RetryWhenReady(FD_READ, [&] {
+        return CAsyncSocket::ReceiveFromAddress(buffer, size, address, addressLength, flags);
+    });
 }
 
 int CSocket::SendToAddress(const void* data, int length, const sockaddr* address, int addressLength, int flags) {
-    if (IsWaiting()) {
-        winsock::SetLastError(WSAEINPROGRESS);
-        return 0;
-    }
-    for (;;) {
-        int n = CAsyncSocket::SendToAddress(data, length, address, addressLength, flags);
-        if (n != SOCKET_ERROR) return n;
-        if (winsock::LastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
-        if (!WaitForEvent(FD_WRITE)) return SOCKET_ERROR;
-    }
+    if (RefusedWhileWaiting()) return 0; // 0, not -1: nothing was tried
+    return RetryWhenReady(FD_WRITE, [&] {
+        return CAsyncSocket::SendToAddress(data, length, address, addressLength, flags);
+    });
 }
 
 void CSocket::CloseSocketHandle() {
@@ -246,10 +226,7 @@ void CSocket::CloseSocketHandle() {
 }
 
 bool CSocket::FinishSending(DWORD boundMilliseconds) {
-    if (IsWaiting()) {
-        winsock::SetLastError(WSAEINPROGRESS);
-        return false;
-    }
+    if (RefusedWhileWaiting()) return false;
     if (winsock::Shutdown(socketHandle, 1) == SOCKET_ERROR) return false; // 1: the sending side
     const DWORD start = GetTickCount();
     char discard[8192];

@@ -56,4 +56,12 @@ public:
 protected:
     // The wait itself, with its timer period; WaitForEvent uses pollInterval.
     bool WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds);
+
+private:
+    // Every blocking call is refused while another waits on this socket (WSAEINPROGRESS).
+    bool RefusedWhileWaiting();
+    // The shape every blocking call shares: try the non-blocking call, and after each awaited
+    // event (or timer tick) try again, until it gives a result or a real error.
+    template <typename Attempt>
+    int RetryWhenReady(unsigned eventBit, Attempt attempt);
 };
