@@ -22,15 +22,6 @@ const CommandEntry appCommands[] = {
 
 const CommandMap CWinApp::commandMap = MakeCommandMap(nullptr, appCommands);
 
-const CommandEntry* CommandMap::Find(UINT commandId) const noexcept {
-    for (const CommandMap* map = this; map != nullptr; map = map->base) {
-        for (size_t i = 0; i < map->count; ++i) {
-            if (map->entries[i].commandId == commandId) return &map->entries[i];
-        }
-    }
-    return nullptr;
-}
-
 CWinApp::CWinApp(const char* appName) : appName_(appName) { currentApp = this; }
 
 CWinApp::~CWinApp() {
@@ -40,7 +31,8 @@ CWinApp::~CWinApp() {
 CWinApp* CWinApp::Current() noexcept { return currentApp; }
 
 bool CWinApp::RouteCommand(UINT commandId) {
-    const CommandEntry* entry = GetCommandMap()->Find(commandId);
+    const CommandEntry* entry =
+        GetCommandMap()->Find([commandId](const CommandEntry& e) { return e.commandId == commandId; });
     if (entry == nullptr) return false;
     entry->handler(*this);
     return true;

@@ -2,6 +2,7 @@
 // class derived from CWinApp; the framework's WinMain finds it and runs its start-up.
 #pragma once
 
+#include "framework/HandlerTable.h"
 #include "framework/Object.h"
 #include "framework/Text.h"
 
@@ -20,17 +21,11 @@ struct CommandEntry {
     void (*handler)(CWinApp& app);
 };
 
-struct CommandMap {
-    const CommandMap* base; // null for the root map
-    const CommandEntry* entries;
-    size_t count;
-
-    const CommandEntry* Find(UINT commandId) const noexcept;
-};
+using CommandMap = HandlerTable<CommandEntry>;
 
 template <size_t N>
 constexpr CommandMap MakeCommandMap(const CommandMap* base, const CommandEntry (&entries)[N]) {
-    return CommandMap{base, entries, N};
+    return MakeHandlerTable(base, entries);
 }
 
 class CWinApp : public CObject {

@@ -11,18 +11,12 @@ const char kWindowClassName[] = "ParvoletWindow";
 
 const MessageTable CWnd::messageTable = {nullptr, nullptr, 0};
 
-const MessageEntry* MessageTable::Find(UINT message, WPARAM wParam) const noexcept {
-    for (const MessageTable* table = this; table != nullptr; table = table->base) {
-        for (size_t i = 0; i < table->count; ++i) {
-            const MessageEntry& entry = table->entries[i];
-            if (entry.message != message) continue;
-            if (message == WM_COMMAND &&
-                (entry.notifyCode != HIWORD(wParam) || entry.controlId != LOWORD(wParam)))
-                continue;
-            return &entry;
-        }
-    }
-    return nullptr;
+const MessageEntry* FindMessageEntry(const MessageTable& table, UINT message, WPARAM wParam) noexcept {
+    return table.Find([message, wParam](const MessageEntry& entry) {
+        if (entry.message != message) return false;
+        return message != WM_COMMAND ||
+               (entry.notifyCode == HIWORD(wParam) && entry.controlId == LOWORD(wParam));
+    });
 }
 
 HINSTANCE ModuleInstance() noexcept { return GetModuleHandleA(nullptr); }
@@ -83,7 +77,7 @@ LRESULT CWnd::DefaultProcessing(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CWnd::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
-    const MessageEntry* entry = GetMessageTable()->Find(message, wParam);
+    const MessageEntry* entry = FindMessageEntry(*GetMessageTable(), message, wParam);
     if (entry != nullptr) return entry->handler(*this, wParam, lParam);
     return DefaultProcessing(message, wParam, lParam);
 }

@@ -3,6 +3,7 @@
 // and forwards each message to the first matching table entry.
 #pragma once
 
+#include "framework/HandlerTable.h"
 #include "framework/Object.h"
 #include "framework/Text.h"
 
@@ -20,18 +21,15 @@ struct MessageEntry {
     LRESULT (*handler)(CWnd& window, WPARAM wParam, LPARAM lParam);
 };
 
-struct MessageTable {
-    const MessageTable* base; // null for the root table
-    const MessageEntry* entries;
-    size_t count;
+using MessageTable = HandlerTable<MessageEntry>;
 
-    // The first entry for the message in this table or in a base table; null when none.
-    const MessageEntry* Find(UINT message, WPARAM wParam) const noexcept;
-};
+// The first entry for the message in the table or its bases; null when none. For WM_COMMAND the
+// notification code and control id must match too.
+const MessageEntry* FindMessageEntry(const MessageTable& table, UINT message, WPARAM wParam) noexcept;
 
 template <size_t N>
 constexpr MessageTable MakeMessageTable(const MessageTable* base, const MessageEntry (&entries)[N]) {
-    return MessageTable{base, entries, N};
+    return MakeHandlerTable(base, entries);
 }
 
 class CWnd : public CObject {
