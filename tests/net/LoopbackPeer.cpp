@@ -12,7 +12,9 @@ sockaddr_in Loopback(unsigned short port) {
     address.sin_port = htons(port);
     return address;
 }
+} // namespace
 
+namespace peer {
 bool Readable(SOCKET s, int timeoutMs) {
     fd_set set;
     FD_ZERO(&set);
@@ -20,7 +22,7 @@ bool Readable(SOCKET s, int timeoutMs) {
     timeval timeout = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     return select(0, &set, nullptr, nullptr, &timeout) == 1;
 }
-} // namespace
+} // namespace peer
 
 LoopbackPeer::LoopbackPeer(Script script) {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -33,7 +35,7 @@ LoopbackPeer::LoopbackPeer(Script script) {
     thread_ = std::thread([this, script] {
         // In short slices, so that a test which never connects is not held up.
         bool ready = false;
-        for (int slice = 0; slice < 100 && !ready && !stopping_; ++slice) ready = Readable(listener_, 100);
+        for (int slice = 0; slice < 100 && !ready && !stopping_; ++slice) ready = peer::Readable(listener_, 100);
         if (!ready) return;
         SOCKET connection = accept(listener_, nullptr, nullptr);
         if (connection == INVALID_SOCKET) return;

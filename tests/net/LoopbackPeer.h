@@ -34,6 +34,8 @@ private:
 };
 
 namespace peer {
+// True when s has something to read (or has ended) within timeoutMs.
+bool Readable(SOCKET s, int timeoutMs);
 bool SendAll(SOCKET s, const void* data, int length);
 // Reads until length bytes, the peer's close, an error or timeoutMs of silence; the bytes read.
 std::string ReceiveUpTo(SOCKET s, size_t length, int timeoutMs = 10000);

@@ -2,6 +2,7 @@
 #include "TransferTestSupport.h"
 
 #include "net/SocketStartup.h"
+#include "tests/net/LoopbackPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,25 +10,7 @@ namespace transfer_test {
 
 namespace {
 const char kRecorderClass[] = "ParvoletTestProgressRecorder";
-constexpr DWORD kServerBoundMs = 20000; // every wait of the server thread ends by itself
-
-bool WaitReadable(SOCKET s, DWORD milliseconds) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval tv{static_cast<long>(milliseconds / 1000), static_cast<long>((milliseconds % 1000) * 1000)};
-    return select(0, &set, nullptr, nullptr, &tv) == 1;
-}
-
-bool SendAll(SOCKET s, const char* data, int length) {
-    while (length > 0) {
-        int sent = send(s, data, length, 0);
-        if (sent <= 0) return false;
-        data += sent;
-        length -= sent;
-    }
-    return true;
-}
+constexpr int kServerBoundMs = 20000; // every wait of the server thread ends by itself
 } // namespace
 
 void StartSockets() { ASSERT_TRUE(StartWindowsSockets()); }
@@ -112,7 +95,7 @@ bool LoopbackServer::WaitForSession(DWORD timeoutMs) {
 
 void LoopbackServer::Serve() {
     SOCKET connection = INVALID_SOCKET;
-    if (WaitReadable(listener_, kServerBoundMs)) connection = accept(listener_, nullptr, nullptr);
+    if (peer::Readable(listener_, kServerBoundMs)) connection = accept(listener_, nullptr, nullptr);
     if (connection == INVALID_SOCKET) {
         SetEvent(done_);
         return;
@@ -122,12 +105,12 @@ void LoopbackServer::Serve() {
     bool ok = true;
     switch (script_.greeting) {
     case ServerScript::Greeting::whole:
-        ok = SendAll(connection, greeting, 4);
+        ok = peer::SendAll(connection, greeting, 4);
         break;
     case ServerScript::Greeting::inPieces:
-        ok = SendAll(connection, greeting, 2);
+        ok = peer::SendAll(connection, greeting, 2);
         Sleep(100);
-        ok = ok && SendAll(connection, greeting + 2, 2);
+        ok = ok && peer::SendAll(connection, greeting + 2, 2);
         break;
     case ServerScript::Greeting::closeAtOnce:
         closesocket(connection);
@@ -141,12 +124,12 @@ void LoopbackServer::Serve() {
     }
     if (ok && script_.extraBytes > 0) {
         std::vector<char> extra(script_.extraBytes, 'x');
-        ok = SendAll(connection, extra.data(), static_cast<int>(extra.size()));
+        ok = peer::SendAll(connection, extra.data(), static_cast<int>(extra.size()));
     }
     if (script_.readDelayMs > 0) Sleep(script_.readDelayMs);
     std::vector<char> buffer(64 * 1024);
     for (;;) {
-        if (!WaitReadable(connection, kServerBoundMs)) {
+        if (!peer::Readable(connection, kServerBoundMs)) {
             endedInError_ = true;
             break;
         }
@@ -164,15 +147,7 @@ void LoopbackServer::Serve() {
 
 unsigned short UnusedPort() {
     StartSockets();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(s);
-    return ntohs(address.sin_port);
+    return peer::UnusedPort();
 }
 
 } // namespace transfer_test
