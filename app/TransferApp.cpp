@@ -24,7 +24,7 @@ const CommandEntry transferAppCommands[] = {
 TransferApp theApp;
 } // namespace
 
-const CommandMap TransferApp::commandMap = MakeCommandMap(&CWinApp::commandMap, transferAppCommands);
+const CommandMap TransferApp::commandMap = MakeHandlerTable(&CWinApp::commandMap, transferAppCommands);
 
 TransferApp::TransferApp() : CWinApp(nullptr) {}
 TransferApp::~TransferApp() = default;

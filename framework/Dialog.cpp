@@ -22,7 +22,7 @@ const MessageEntry CDialog::messageEntries[] = {
      }},
 };
 
-const MessageTable CDialog::messageTable = MakeMessageTable(&CWnd::messageTable, CDialog::messageEntries);
+const MessageTable CDialog::messageTable = MakeHandlerTable(&CWnd::messageTable, CDialog::messageEntries);
 
 CDialog::~CDialog() { DestroyWindowNow(); }
 

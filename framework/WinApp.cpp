@@ -20,7 +20,7 @@ const CommandEntry appCommands[] = {
 };
 } // namespace
 
-const CommandMap CWinApp::commandMap = MakeCommandMap(nullptr, appCommands);
+const CommandMap CWinApp::commandMap = MakeHandlerTable<CommandEntry>(nullptr, appCommands);
 
 CWinApp::CWinApp(const char* appName) : appName_(appName) { currentApp = this; }
 

@@ -23,11 +23,6 @@ struct CommandEntry {
 
 using CommandMap = HandlerTable<CommandEntry>;
 
-template <size_t N>
-constexpr CommandMap MakeCommandMap(const CommandMap* base, const CommandEntry (&entries)[N]) {
-    return MakeHandlerTable(base, entries);
-}
-
 class CWinApp : public CObject {
     DECLARE_RUNTIME_CLASS(CWinApp)
 public:

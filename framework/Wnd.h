@@ -27,11 +27,6 @@ using MessageTable = HandlerTable<MessageEntry>;
 // notification code and control id must match too.
 const MessageEntry* FindMessageEntry(const MessageTable& table, UINT message, WPARAM wParam) noexcept;
 
-template <size_t N>
-constexpr MessageTable MakeMessageTable(const MessageTable* base, const MessageEntry (&entries)[N]) {
-    return MakeHandlerTable(base, entries);
-}
-
 class CWnd : public CObject {
     DECLARE_RUNTIME_CLASS(CWnd)
 public:

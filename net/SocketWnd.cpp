@@ -35,4 +35,4 @@ const MessageEntry kSocketWndEntries[] = {
 };
 } // namespace
 
-const MessageTable CSocketWnd::messageTable = MakeMessageTable(&CWnd::messageTable, kSocketWndEntries);
+const MessageTable CSocketWnd::messageTable = MakeHandlerTable(&CWnd::messageTable, kSocketWndEntries);

@@ -37,7 +37,7 @@ const MessageEntry TransferDialog::messageEntries[] = {
 };
 
 const MessageTable TransferDialog::messageTable =
-    MakeMessageTable(&CDialog::messageTable, TransferDialog::messageEntries);
+    MakeHandlerTable(&CDialog::messageTable, TransferDialog::messageEntries);
 
 TransferDialog::TransferDialog(CText payload, CText serverAddress, int32_t port, int32_t clientId,
                                CWnd* parent)
