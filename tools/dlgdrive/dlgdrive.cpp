@@ -3,9 +3,9 @@
 // as the program it drives. Commands: find TITLE, dump HWND, click HWND ID, command HWND ID,
 // close HWND, key HWND VK, alive HWND, kill PID, stats PID, lock PATH, unlock PATH, quit. `dlgdrive launch PROGRAM` instead starts
 // a program with an exact command line.
+#include "tools/dlgdrive/ProcessStats.h"
+
 #include <windows.h>
-#include <psapi.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -217,86 +217,20 @@ std::string Key(HWND hwnd, const std::string& name) {
 }
 
 // ---- Resource counts of another process, and files held open without sharing (leak and
-// bad-input tests). Wine answers GetProcessHandleCount with 0 and does not implement
-// GetGuiResources, so handles are counted by duplicating each candidate value out of the
-// process, and windows by enumeration; GDI/USER counts are given only where really reported.
-
-unsigned ProbeHandlesOf(HANDLE process) {
-    constexpr ULONG_PTR kMissesBeforeStop = 4096;
-    constexpr ULONG_PTR kLimit = ULONG_PTR(1) << 22;
-    unsigned count = 0;
-    ULONG_PTR misses = 0;
-    for (ULONG_PTR value = 4; value < kLimit && misses < kMissesBeforeStop; value += 4) {
-        HANDLE copy = nullptr;
-        if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
-                            DUPLICATE_SAME_ACCESS)) {
-            CloseHandle(copy);
-            ++count;
-            misses = 0;
-        } else {
-            ++misses;
-        }
-    }
-    return count;
-}
-
-unsigned ThreadsOf(DWORD pid) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    THREADENTRY32 entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.dwSize = sizeof entry;
-    unsigned count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == pid) ++count;
-    CloseHandle(snapshot);
-    return count;
-}
-
-struct WindowTally {
-    DWORD pid;
-    unsigned count;
-};
-
-BOOL CALLBACK TallyChild(HWND, LPARAM parameter) {
-    ++reinterpret_cast<WindowTally*>(parameter)->count;
-    return TRUE;
-}
-
-BOOL CALLBACK TallyTopLevel(HWND hwnd, LPARAM parameter) {
-    auto* tally = reinterpret_cast<WindowTally*>(parameter);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == tally->pid) {
-        ++tally->count;
-        EnumChildWindows(hwnd, TallyChild, parameter);
-    }
-    return TRUE;
-}
+// bad-input tests).
 
 std::string Stats(DWORD pid) {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE, pid);
     if (process == nullptr) return "{\"ok\":false,\"error\":\"no such process\"}";
-    DWORD reported = 0;
-    if (!GetProcessHandleCount(process, &reported)) reported = 0;
-    unsigned handles = reported != 0 ? reported : ProbeHandlesOf(process);
-    SetLastError(0);
-    DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
-    bool guiKnown = gdi != 0 || GetLastError() == 0;
-    DWORD user = guiKnown ? GetGuiResources(process, GR_USEROBJECTS) : 0;
-    PROCESS_MEMORY_COUNTERS memory;
-    std::memset(&memory, 0, sizeof memory);
-    memory.cb = sizeof memory;
-    bool memoryKnown = GetProcessMemoryInfo(process, &memory, sizeof memory) != FALSE;
+    const ProcessStats stats = ReadProcessStats(process, pid);
     CloseHandle(process);
-    WindowTally windows{pid, 0};
-    EnumWindows(TallyTopLevel, reinterpret_cast<LPARAM>(&windows));
-    return "{\"ok\":true,\"handles\":" + Number(handles) + ",\"handles_probed\":" + Bool(reported == 0) +
-           ",\"threads\":" + Number(ThreadsOf(pid)) + ",\"windows\":" + Number(windows.count) +
-           ",\"gdi\":" + (guiKnown ? Number(gdi) : std::string("null")) +
-           ",\"user\":" + (guiKnown ? Number(user) : std::string("null")) +
-           ",\"working_set\":" + (memoryKnown ? Number(memory.WorkingSetSize) : std::string("null")) +
-           ",\"private_bytes\":" + (memoryKnown ? Number(memory.PagefileUsage) : std::string("null")) + "}";
+    const std::string none("null");
+    return "{\"ok\":true,\"handles\":" + Number(stats.handles) + ",\"handles_probed\":" + Bool(stats.handlesProbed) +
+           ",\"threads\":" + Number(stats.threads) + ",\"windows\":" + Number(stats.windows) +
+           ",\"gdi\":" + (stats.guiCountsKnown ? Number(stats.gdiObjects) : none) +
+           ",\"user\":" + (stats.guiCountsKnown ? Number(stats.userObjects) : none) +
+           ",\"working_set\":" + (stats.memoryKnown ? Number(stats.workingSet) : none) +
+           ",\"private_bytes\":" + (stats.memoryKnown ? Number(stats.privateBytes) : none) + "}";
 }
 
 // Held until unlock or the end of the session: no other opener may read, write or delete.
