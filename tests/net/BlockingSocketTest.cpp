@@ -68,11 +68,7 @@ TEST_F(BlockingSocket, SendBytesDeliversThirtyTwoMebibytesExactly) {
 }
 
 TEST_F(BlockingSocket, ACallMadeDuringAWaitIsRefusedWithInProgress) {
-    LoopbackPeer listener([](SOCKET c) {
-        Sleep(400);
-        peer::SendAll(c, "late", 4);
-        peer::ReceiveAll(c, 3000);
-    });
+    LoopbackPeer listener(peer::SendFourBytesLate(400, "late"));
     ProbingSocket socket;
     ConnectTo(socket, listener);
     struct Seen {

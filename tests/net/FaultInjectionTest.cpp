@@ -117,11 +117,7 @@ TEST_F(FaultInjection, AResetWhileReadingRaisesAFileExceptionWithTheWinsockError
 }
 
 TEST_F(FaultInjection, AWaitWhoseTimerCannotStartRaisesAndLeavesNoWaitBehind) {
-    LoopbackPeer listener([](SOCKET c) {
-        Sleep(200);
-        peer::SendAll(c, "GRT!", 4);
-        peer::ReceiveAll(c, 3000);
-    });
+    LoopbackPeer listener(peer::SendFourBytesLate(200, "GRT!"));
     CSocket socket;
     ASSERT_TRUE(socket.OpenSocket(0, SOCK_STREAM, 63, nullptr));
     ASSERT_TRUE(socket.ConnectToHost("127.0.0.1", listener.port()));

@@ -81,6 +81,14 @@ std::string ReceiveUpTo(SOCKET s, size_t length, int timeoutMs) {
     return bytes;
 }
 
+LoopbackPeer::Script SendFourBytesLate(int delayMs, const char* bytes) {
+    return [delayMs, bytes](SOCKET c) {
+        Sleep(delayMs);
+        SendAll(c, bytes, 4);
+        ReceiveAll(c, 3000);
+    };
+}
+
 std::string ReceiveAll(SOCKET s, int timeoutMs) { return ReceiveUpTo(s, static_cast<size_t>(-1), timeoutMs); }
 
 unsigned short UnusedPort() {

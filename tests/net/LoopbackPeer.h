@@ -34,6 +34,9 @@ private:
 };
 
 namespace peer {
+// A script for a peer that keeps the client waiting: after delayMs it sends the four bytes, then
+// reads until the client closes (bounded).
+LoopbackPeer::Script SendFourBytesLate(int delayMs, const char* bytes);
 // True when s has something to read (or has ended) within timeoutMs.
 bool Readable(SOCKET s, int timeoutMs);
 bool SendAll(SOCKET s, const void* data, int length);

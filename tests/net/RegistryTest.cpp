@@ -118,11 +118,7 @@ TEST_F(Registry, NotificationsForAClosedHandleAreDroppedEvenAfterTheNumberIsReus
 }
 
 TEST_F(Registry, AWaitSetsOtherSocketsNotificationsAsideAndTheyArriveInOrderLater) {
-    LoopbackPeer listener([](SOCKET c) {
-        Sleep(300);
-        peer::SendAll(c, "data", 4);
-        peer::ReceiveAll(c, 3000);
-    });
+    LoopbackPeer listener(peer::SendFourBytesLate(300, "data"));
     RecordingSocket other;
     ASSERT_TRUE(other.OpenSocket(0, SOCK_STREAM, 0, nullptr));
     CSocket waiter;
