@@ -19,20 +19,48 @@ constexpr UINT kConfirmCancelStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 } // namespace
 
 const MessageEntry TransferDialog::messageEntries[] = {
+    // The platform's own handling of these gives the focus to the control it remembered when the
+    // dialog was last deactivated, or to the first tab stop (the animation): a late activation
+    // after a state has focused its button would take the focus off that button.
+    {WM_ACTIVATE, 0, 0,
+     [](CWnd& window, WPARAM wParam, LPARAM lParam) -> LRESULT {
+         auto& dialog = static_cast<TransferDialog&>(window);
+         if (LOWORD(wParam) == WA_INACTIVE) {
+             dialog.RememberButtonFocus();
+         } else if (HIWORD(wParam) == 0 && dialog.RestoreButtonFocus()) {
+             return 0;
+         }
+         return dialog.DefaultProcessing(WM_ACTIVATE, wParam, lParam);
+     }},
+    {WM_SETFOCUS, 0, 0,
+     [](CWnd& window, WPARAM wParam, LPARAM lParam) -> LRESULT {
+         auto& dialog = static_cast<TransferDialog&>(window);
+         if (dialog.RestoreButtonFocus()) return 0;
+         return dialog.DefaultProcessing(WM_SETFOCUS, wParam, lParam);
+     }},
     {WM_CLOSE, 0, 0,
      [](CWnd& window, WPARAM, LPARAM) -> LRESULT {
          static_cast<TransferDialog&>(window).OnCloseRequest();
          return 0;
      }},
+    // A Retry command can also come while Retry is hidden (posted, or a click queued behind the
+    // one that started the transfer). A second worker would then refill the one request the
+    // running worker is still reading, and its states would mix with the running one's.
     {WM_COMMAND, BN_CLICKED, IDC_RETRY,
      [](CWnd& window, WPARAM, LPARAM) -> LRESULT {
-         static_cast<TransferDialog&>(window).StartTransfer();
+         auto& dialog = static_cast<TransferDialog&>(window);
+         HWND retry = GetDlgItem(dialog.GetSafeHwnd(), IDC_RETRY);
+         if (retry != nullptr && IsWindowEnabled(retry)) dialog.StartTransfer();
          return 0;
      }},
+    // The number is also DM_SETDEFID, which the dialog may be sent on its own thread. Only the
+    // worker's messages, queued from its thread without waiting, are progress.
     {PROGRESS_MESSAGE, 0, 0,
      [](CWnd& window, WPARAM state, LPARAM result) -> LRESULT {
-         return static_cast<TransferDialog&>(window).OnProgressMessage(static_cast<int>(state),
-                                                                       static_cast<int>(result));
+         auto& dialog = static_cast<TransferDialog&>(window);
+         if ((InSendMessageEx(nullptr) & ISMEX_NOTIFY) == 0)
+             return dialog.DefaultProcessing(PROGRESS_MESSAGE, state, result);
+         return dialog.OnProgressMessage(static_cast<int>(state), static_cast<int>(result));
      }},
 };
 
@@ -54,14 +82,35 @@ void TransferDialog::ShowButtons(int cancel, int ok, int retry) {
         if (item == nullptr) continue;
         EnableWindow(item, button.on != 0);
         ShowWindow(item, button.on != 0 ? SW_SHOW : SW_HIDE);
-        if (button.on != 0) SetFocus(item);
+        if (button.on != 0) {
+            focusId_ = button.id;
+            SetFocus(item);
+        }
     }
+}
+
+bool TransferDialog::RestoreButtonFocus() {
+    HWND item = focusId_ != 0 ? GetDlgItem(hwnd_, focusId_) : nullptr;
+    if (item == nullptr || !IsWindowVisible(item) || !IsWindowEnabled(item)) return false;
+    if (GetFocus() != item) SetFocus(item);
+    return true;
+}
+
+void TransferDialog::RememberButtonFocus() {
+    HWND focus = GetFocus();
+    if (focus == nullptr || GetParent(focus) != hwnd_ || !IsWindowVisible(focus) || !IsWindowEnabled(focus)) return;
+    const int id = GetDlgCtrlID(focus);
+    if (id == IDCANCEL || id == IDOK || id == IDC_RETRY) focusId_ = id;
+}
+
+bool TransferDialog::LaunchWorker() {
+    return LaunchTransfer(payload_, serverAddress_, port_, clientId_, progressTarget_) != nullptr;
 }
 
 void TransferDialog::StartTransfer() {
     ShowButtons(1, 0, 0);
-    // Nothing to show if no worker starts: the dialog stays with Cancel alone.
-    LaunchTransfer(payload_, serverAddress_, port_, clientId_, progressTarget_);
+    // No worker means no progress message will ever come: fail now, so that Retry can try again.
+    if (!LaunchWorker()) OnProgressMessage(PROGRESS_FINISHED, TRANSFER_FAILED);
 }
 
 BOOL TransferDialog::InitialiseDialog() {
@@ -75,7 +124,8 @@ BOOL TransferDialog::InitialiseDialog() {
     progressTarget_.firstParameter = 0;
     progressTarget_.secondParameter = 0;
     StartTransfer();
-    return TRUE;
+    // The state's button has the focus; the platform would move it to the first tab stop.
+    return FALSE;
 }
 
 LRESULT TransferDialog::OnProgressMessage(int state, int result) {

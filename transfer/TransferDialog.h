@@ -19,9 +19,11 @@ public:
     static const MessageTable messageTable;
 
     // Shows, enables and focuses each button whose flag is nonzero, in the order Cancel, OK,
-    // Retry; hides and disables the others. Missing buttons are skipped.
+    // Retry; hides and disables the others. Missing buttons are skipped. The last one shown keeps
+    // the focus through later activations of the dialog.
     void ShowButtons(int cancel, int ok, int retry);
-    // Cancel alone, then a new worker with the same payload, server, port and client id.
+    // Cancel alone, then a new worker with the same payload, server, port and client id; the
+    // failure state at once when no worker starts.
     void StartTransfer();
     LRESULT OnProgressMessage(int state, int result);
     void OnCloseRequest();
@@ -30,9 +32,17 @@ protected:
     void ExchangeData(DataDirection direction) override;
     BOOL InitialiseDialog() override;
     void OnCancelCommand() override;
+    // Starts the worker for the current request; false when none started.
+    virtual bool LaunchWorker();
 
 private:
     static const MessageEntry messageEntries[];
+
+    // Gives the focus back to the button the state focuses (or the one the user moved to), if it
+    // can take it. False when there is none, so that the platform places the focus instead.
+    bool RestoreButtonFocus();
+    // On deactivation: a shown button the user moved the focus to is the one to come back to.
+    void RememberButtonFocus();
 
     CText payload_;
     CText serverAddress_;
@@ -42,4 +52,5 @@ private:
     CStatusBarCtrl statusBar_;
     CAnimateCtrl animation_;
     CText statusText_;
+    int focusId_ = 0; // the button that gets the focus back when the dialog is activated again
 };

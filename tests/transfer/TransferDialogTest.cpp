@@ -1,5 +1,6 @@
 // The progress dialog as a real window: the state table of the progress messages, the buttons
-// and their focus, Retry, the close request, Escape, OK and the cancel question.
+// and their focus (also across activations), Retry, a failed worker start, the close request,
+// Escape, OK and the cancel question.
 #include "TransferTestSupport.h"
 
 #include "framework/WinApp.h"
@@ -116,8 +117,19 @@ protected:
         ASSERT_TRUE(PumpUntil([&] { return WindowText(Bar()) == Text(IDS_BAR_TRANSFERRING); }, kBoundMs, hwnd_));
     }
 
-    LRESULT Progress(int state, int result) {
-        return SendMessageA(hwnd_, PROGRESS_MESSAGE, static_cast<WPARAM>(state), static_cast<LPARAM>(result));
+    // Queues a state from a thread of its own without waiting, as the worker does, and waits
+    // until the dialog has handled it: a message the same thread sends afterwards is handled
+    // after it, so its reply means the state is on screen.
+    void Progress(int state, int result) {
+        std::atomic<bool> handled{false};
+        std::thread worker([&] {
+            SendNotifyMessageA(hwnd_, PROGRESS_MESSAGE, static_cast<WPARAM>(state), static_cast<LPARAM>(result));
+            DWORD_PTR ignored = 0;
+            if (SendMessageTimeoutA(hwnd_, WM_NULL, 0, 0, SMTO_NORMAL, kBoundMs, &ignored) != 0) handled = true;
+        });
+        const bool done = PumpUntil([&] { return handled.load(); }, kBoundMs, hwnd_);
+        worker.join();
+        EXPECT_TRUE(done) << "state " << state << " was not handled";
     }
 
     HWND Bar() const { return GetDlgItem(hwnd_, IDC_STATUS_BAR); }
@@ -182,7 +194,7 @@ TEST_F(TransferDialogTest, ProgressStatesDriveTextsAndButtons) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE("state " + std::to_string(row.state) + " result " + std::to_string(row.result));
-        EXPECT_EQ(Progress(row.state, row.result), 0);
+        Progress(row.state, row.result);
         EXPECT_EQ(Status(), Text(row.status));
         EXPECT_EQ(WindowText(Bar()), Text(row.bar));
         ExpectButtons(row.cancel, row.ok, row.retry);
@@ -280,4 +292,165 @@ TEST_F(TransferDialogTest, AfterSuccessCloseAndEscapeDoNothingAndOkEndsWithOne) 
     watcher.Finish();
     EXPECT_FALSE(watcher.Seen());
     EXPECT_EQ(Status(), Text(IDS_STATUS_COMPLETE)); // OK saved the control back unchanged
+}
+
+namespace {
+
+// A top-level window of the test's thread that can take the activation away from the dialog.
+class OtherWindow {
+public:
+    OtherWindow()
+        : hwnd_(CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                nullptr, nullptr)) {}
+    ~OtherWindow() {
+        if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+    }
+    OtherWindow(const OtherWindow&) = delete;
+    OtherWindow& operator=(const OtherWindow&) = delete;
+    HWND Get() const { return hwnd_; }
+
+private:
+    HWND hwnd_;
+};
+
+} // namespace
+
+// The state's button keeps the focus when the dialog is activated late, or when the dialog
+// window itself gets the focus, so that Space presses it; a button the user moved to with the
+// keyboard is the one that comes back.
+TEST_F(TransferDialogTest, ActivationGivesTheFocusBackToTheStatesButton) {
+    WaitUntilTransferring();
+    OtherWindow other;
+    ASSERT_NE(other.Get(), nullptr);
+    struct Row {
+        int state;
+        int result;
+        int focus;
+    };
+    const Row rows[] = {{1, 0, IDCANCEL}, {2, 0, IDC_RETRY}, {0, 0, IDC_RETRY}, {2, 1, IDOK}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE("state " + std::to_string(row.state) + " result " + std::to_string(row.result));
+        // The state arrives while another window is active; the dialog comes back afterwards.
+        SetActiveWindow(other.Get());
+        ASSERT_EQ(GetActiveWindow(), other.Get());
+        Progress(row.state, row.result);
+        SetActiveWindow(other.Get());
+        SetActiveWindow(hwnd_);
+        PumpFor(50, hwnd_);
+        EXPECT_EQ(GetActiveWindow(), hwnd_);
+        EXPECT_EQ(FocusId(), row.focus);
+        // What activation does when the focus is not inside the dialog.
+        SetFocus(hwnd_);
+        EXPECT_EQ(FocusId(), row.focus);
+    }
+
+    // Failed: Tab from Retry wraps to Cancel, which keeps the focus across a deactivation.
+    Progress(2, 0);
+    ASSERT_EQ(FocusId(), IDC_RETRY);
+    SendMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd_, IDCANCEL)), TRUE);
+    ASSERT_EQ(FocusId(), IDCANCEL);
+    SetActiveWindow(other.Get());
+    SetActiveWindow(hwnd_);
+    EXPECT_EQ(FocusId(), IDCANCEL);
+
+    // Succeeded, after a late activation: Space on the focused button is OK.
+    Progress(2, 1);
+    SetActiveWindow(other.Get());
+    SetActiveWindow(hwnd_);
+    SetFocus(hwnd_);
+    ASSERT_EQ(FocusId(), IDOK);
+    PostMessageA(GetFocus(), WM_KEYDOWN, VK_SPACE, 0x00390001);
+    PostMessageA(GetFocus(), WM_KEYUP, VK_SPACE, 0xC0390001);
+    EXPECT_TRUE(PumpUntil([&] { return dialog_->IsEnding(); }, kBoundMs, hwnd_));
+    EXPECT_EQ(dialog_->Result(), IDOK);
+}
+
+// The progress number is also DM_SETDEFID; the dialog's own thread may send that (the keyboard
+// handling, a control, the program itself), and it must neither change the state nor be lost.
+TEST_F(TransferDialogTest, SetDefaultButtonFromTheDialogsThreadIsNoProgress) {
+    WaitUntilTransferring();
+    Progress(2, 1);
+    // As states, 1 would read "transferring" and 2 "failed".
+    for (int id : {IDOK, IDCANCEL}) {
+        SCOPED_TRACE("default button " + std::to_string(id));
+        SendMessageA(hwnd_, DM_SETDEFID, static_cast<WPARAM>(id), 0);
+        EXPECT_EQ(Status(), Text(IDS_STATUS_COMPLETE));
+        EXPECT_EQ(WindowText(Bar()), Text(IDS_BAR_SUCCESS));
+        ExpectButtons(false, true, false);
+        EXPECT_EQ(FocusId(), IDOK);
+        const LRESULT defaultId = SendMessageA(hwnd_, DM_GETDEFID, 0, 0);
+        EXPECT_EQ(HIWORD(defaultId), DC_HASDEFID);
+        EXPECT_EQ(LOWORD(defaultId), id);
+    }
+    // A state posted to the dialog's queue is not the worker's either.
+    PostMessageA(hwnd_, PROGRESS_MESSAGE, PROGRESS_FINISHED, TRANSFER_FAILED);
+    PumpFor(50, hwnd_);
+    EXPECT_EQ(WindowText(Bar()), Text(IDS_BAR_SUCCESS));
+}
+
+namespace {
+
+// A dialog that counts its worker starts instead of making workers; none starts when told so
+// (as when no thread can be made).
+class CountingDialog : public TransferDialog {
+public:
+    explicit CountingDialog(bool starts) : TransferDialog("abc", "127.0.0.1", 1, 1234, nullptr), starts_(starts) {}
+    int launches = 0;
+
+protected:
+    bool LaunchWorker() override {
+        ++launches;
+        return starts_;
+    }
+
+private:
+    bool starts_;
+};
+
+} // namespace
+
+TEST(TransferDialogRetry, StartsNoSecondWorkerWhileOneRuns) {
+    CountingDialog dialog(true);
+    ASSERT_TRUE(dialog.CreateModeless());
+    HWND hwnd = dialog.GetSafeHwnd();
+    EXPECT_EQ(dialog.launches, 1);
+    // Retry is hidden while the worker runs; a command for it must not start another.
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDC_RETRY, BN_CLICKED), 0);
+    PostMessageA(GetDlgItem(hwnd, IDC_RETRY), BM_CLICK, 0, 0);
+    PumpFor(100, hwnd);
+    EXPECT_EQ(dialog.launches, 1);
+    std::atomic<bool> handled{false};
+    std::thread worker([&] {
+        SendNotifyMessageA(hwnd, PROGRESS_MESSAGE, PROGRESS_FINISHED, TRANSFER_FAILED);
+        DWORD_PTR ignored = 0;
+        if (SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, kBoundMs, &ignored) != 0) handled = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return handled.load(); }, kBoundMs, hwnd));
+    worker.join();
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDC_RETRY, BN_CLICKED), 0);
+    EXPECT_EQ(dialog.launches, 2);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDC_RETRY, BN_CLICKED), 0);
+    EXPECT_EQ(dialog.launches, 2);
+}
+
+TEST(TransferDialogWithoutWorker, ShowsTheFailureAtOnceAndRetryTriesAgain) {
+    CountingDialog dialog(false);
+    ASSERT_TRUE(dialog.CreateModeless());
+    HWND hwnd = dialog.GetSafeHwnd();
+    for (int launches : {1, 2}) {
+        SCOPED_TRACE("launch " + std::to_string(launches));
+        EXPECT_EQ(dialog.launches, launches);
+        EXPECT_EQ(WindowText(GetDlgItem(hwnd, IDC_STATUS_TEXT)), Text(IDS_STATUS_FAILED));
+        EXPECT_EQ(WindowText(GetDlgItem(hwnd, IDC_STATUS_BAR)), Text(IDS_BAR_FAILURE));
+        for (int id : {IDCANCEL, IDC_RETRY}) EXPECT_TRUE(IsWindowVisible(GetDlgItem(hwnd, id)) && IsWindowEnabled(GetDlgItem(hwnd, id)));
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(hwnd, IDOK)));
+        EXPECT_EQ(GetFocus(), GetDlgItem(hwnd, IDC_RETRY));
+        if (launches == 1) SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDC_RETRY, BN_CLICKED), 0);
+    }
+    BoxAnswerer yes(GetCurrentThreadId(), hwnd, IDYES);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    yes.Finish();
+    EXPECT_TRUE(yes.Seen());
+    EXPECT_TRUE(dialog.IsEnding());
+    EXPECT_EQ(dialog.Result(), IDCANCEL);
 }
