@@ -1,7 +1,8 @@
 // Test driver for the program's windows: reads one command a line on stdin and answers one JSON
 // line on stdout, so a test can see and press what a user would. It runs in the same Wine prefix
 // as the program it drives. Commands: find TITLE, dump HWND, click HWND ID, command HWND ID,
-// close HWND, key HWND VK, alive HWND, kill PID, stats PID, lock PATH, unlock PATH, quit. `dlgdrive launch PROGRAM` instead starts
+// close HWND, key HWND VK, alive HWND, kill PID, stats PID, lock PATH, unlock PATH,
+// focus HWND, quit. `dlgdrive launch PROGRAM` instead starts
 // a program with an exact command line.
 #include "tools/dlgdrive/ProcessStats.h"
 
@@ -253,6 +254,21 @@ std::string Unlock(const std::string& path) {
     return "{\"ok\":true}";
 }
 
+// ---- Focus: gives the keyboard focus to a window of another thread, as the platform does when
+// a window is activated while none of its controls has the focus (a late activation).
+
+std::string FocusWindow(HWND hwnd) {
+    if (hwnd == nullptr || !IsWindow(hwnd)) return "{\"ok\":false,\"error\":\"no such window\"}";
+    const DWORD own = GetCurrentThreadId();
+    const DWORD target = GetWindowThreadProcessId(hwnd, nullptr);
+    if (!AttachThreadInput(own, target, TRUE))
+        return "{\"ok\":false,\"error\":\"cannot share input\",\"code\":" + std::to_string(GetLastError()) + "}";
+    // The window's own handling of the focus runs before SetFocus returns.
+    const bool moved = SetFocus(hwnd) != nullptr || GetLastError() == 0;
+    AttachThreadInput(own, target, FALSE);
+    return std::string("{\"ok\":") + Bool(moved) + "}";
+}
+
 std::string Execute(const std::string& line) {
     size_t space = line.find(' ');
     std::string verb = line.substr(0, space);
@@ -272,6 +288,7 @@ std::string Execute(const std::string& line) {
     if (verb == "stats") return Stats(static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 0)));
     if (verb == "lock") return Lock(rest);
     if (verb == "unlock") return Unlock(rest);
+    if (verb == "focus") return FocusWindow(ParseWindow(rest));
     if (verb == "close") return Posted(PostMessageA(ParseWindow(rest), WM_CLOSE, 0, 0));
     if (verb == "click" || verb == "command" || verb == "key") {
         size_t split = rest.find(' ');
