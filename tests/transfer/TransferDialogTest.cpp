@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -36,13 +37,15 @@ struct ButtonView {
 // own (the box runs a modal loop on the dialog's thread). Records what it saw.
 class BoxAnswerer {
 public:
-    BoxAnswerer(DWORD dialogThread, HWND dialog, int answer) {
+    // beforeAnswer runs on the answering thread while the box is open.
+    BoxAnswerer(DWORD dialogThread, HWND dialog, int answer, std::function<void()> beforeAnswer = {}) {
         thread_ = std::thread([=] {
             const DWORD start = GetTickCount();
             while (!stop_ && GetTickCount() - start < kBoundMs) {
                 HWND box = FindBox(dialogThread, dialog);
                 if (box != nullptr) {
                     text_ = WindowText(GetDlgItem(box, 0xFFFF));
+                    if (beforeAnswer) beforeAnswer();
                     seen_ = true;
                     PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
                                  reinterpret_cast<LPARAM>(GetDlgItem(box, answer)));
@@ -249,6 +252,29 @@ TEST_F(TransferDialogTest, CancelAsksAndOnlyYesEndsWithTwo) {
     }
     EXPECT_TRUE(dialog_->IsEnding());
     EXPECT_EQ(dialog_->Result(), IDCANCEL);
+}
+
+// The question's own loop handles the worker's messages: a transfer that ends behind the box is
+// shown, and after No the new state's button has the focus (Cancel, focused when the box
+// opened, is hidden by then).
+TEST_F(TransferDialogTest, AStateArrivingWhileTheCancelQuestionIsOpenIsShownAndNoKeepsIt) {
+    WaitUntilTransferring();
+    std::atomic<bool> handled{false};
+    BoxAnswerer no(GetCurrentThreadId(), hwnd_, IDNO, [&] {
+        SendNotifyMessageA(hwnd_, PROGRESS_MESSAGE, PROGRESS_FINISHED, TRANSFER_SUCCEEDED);
+        DWORD_PTR ignored = 0;
+        if (SendMessageTimeoutA(hwnd_, WM_NULL, 0, 0, SMTO_NORMAL, kBoundMs, &ignored) != 0) handled = true;
+    });
+    Command(IDCANCEL);
+    no.Finish();
+    EXPECT_TRUE(no.Seen());
+    EXPECT_TRUE(handled);
+    PumpFor(100, hwnd_);
+    EXPECT_FALSE(dialog_->IsEnding());
+    EXPECT_EQ(Status(), Text(IDS_STATUS_COMPLETE));
+    EXPECT_EQ(WindowText(Bar()), Text(IDS_BAR_SUCCESS));
+    ExpectButtons(false, true, false);
+    EXPECT_EQ(FocusId(), IDOK);
 }
 
 TEST_F(TransferDialogTest, CloseRequestDuringATransferRemovesTheBarAndAsks) {

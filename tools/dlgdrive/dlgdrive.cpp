@@ -263,7 +263,9 @@ std::string FocusWindow(HWND hwnd) {
     const DWORD target = GetWindowThreadProcessId(hwnd, nullptr);
     if (!AttachThreadInput(own, target, TRUE))
         return "{\"ok\":false,\"error\":\"cannot share input\",\"code\":" + std::to_string(GetLastError()) + "}";
-    // The window's own handling of the focus runs before SetFocus returns.
+    // The window's own handling of the focus runs before SetFocus returns. A null result is
+    // also the answer when nothing had the focus before.
+    SetLastError(0);
     const bool moved = SetFocus(hwnd) != nullptr || GetLastError() == 0;
     AttachThreadInput(own, target, FALSE);
     return std::string("{\"ok\":") + Bool(moved) + "}";
