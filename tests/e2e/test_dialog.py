@@ -90,14 +90,18 @@ class DialogCase(ParvoletTestCase):
         return wait_for(lambda: (lambda s: s if predicate(s) else None)(self.dialog_state()),
                         timeout=timeout, message=message)
 
-    # The bar line is set just before the status text: wait for both.
+    # One dump reads the controls one after another while the program sets the bar, the text and
+    # then the buttons and the focus: wait until all of them show the final state. A focus that
+    # never reaches the state's button times the wait out.
+    def wait_final(self, bar, text, button, message):
+        return self.wait_state(lambda s: s["status_bar"] == bar and s["status_text"] == text
+                               and s["buttons"][button]["visible"] and s["focus_id"] == button, message)
+
     def wait_success(self):
-        return self.wait_state(lambda s: s["status_bar"] == BAR_SUCCESS and s["status_text"] == STATUS_DONE,
-                               "the success texts")
+        return self.wait_final(BAR_SUCCESS, STATUS_DONE, IDOK, "the success texts with OK focused")
 
     def wait_failure(self):
-        return self.wait_state(lambda s: s["status_bar"] == BAR_FAILURE and s["status_text"] == STATUS_FAILED,
-                               "the failure texts")
+        return self.wait_final(BAR_FAILURE, STATUS_FAILED, IDRETRY, "the failure texts with Retry focused")
 
     def assert_buttons(self, state, shown, focus):
         for control_id in (IDCANCEL, IDOK, IDRETRY):
@@ -194,8 +198,8 @@ class NeverGreets(DialogCase):
         receiver = self.start_receiver(mode="no-greeting", timeout_seconds=60)
         self.run_program(receiver.port)
         # One dump reads the controls one after another: wait until both show the same state.
-        state = self.wait_state(lambda s: s["status_bar"] == BAR_TRANSFERRING and s["status_text"] == STATUS_WAIT,
-                                "the transferring state")
+        state = self.wait_state(lambda s: s["status_bar"] == BAR_TRANSFERRING and s["status_text"] == STATUS_WAIT
+                                and s["focus_id"] == IDCANCEL, "the transferring state with Cancel focused")
         self.assert_buttons(state, {IDCANCEL}, IDCANCEL)
         self.click(state["hwnd"], IDCANCEL)
         box = self.message_box()
@@ -285,9 +289,7 @@ class FocusAfterTheState(DialogCase):
                     # Space on Retry starts a second transfer, which the server fails too.
                     self.press(state["hwnd"], "space")
                     wait_for(lambda: greeter.accepted == 2, timeout=15, message="the second connection")
-                    # The failure texts stay while the second transfer runs: wait for Retry.
-                    state = self.wait_state(lambda s: s["status_bar"] == BAR_FAILURE and s["buttons"][IDRETRY]["visible"],
-                                            "the second failure")
+                    state = self.wait_failure()
                     self.assert_buttons(state, shown, IDRETRY)
                     self.click(state["hwnd"], IDCANCEL)
                     self.click(self.message_box()["hwnd"], IDYES)
