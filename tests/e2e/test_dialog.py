@@ -262,18 +262,6 @@ class FocusAfterTheState(DialogCase):
         self.press(state["hwnd"], "space")
         self.assertEqual(exit_code, self.exit_code())
 
-    def test_greeting_in_pieces_leaves_ok_focused(self):
-        for attempt in range(3):
-            with self.subTest(attempt=attempt):
-                greeter = PausingGreeter(pause=0.4)
-                self.run_against(greeter)
-                state = self.wait_success()
-                self.assertTrue(greeter.finished.wait(30), "the server saw no end of the frame")
-                self.assertEqual(20 + 3, len(greeter.received))
-                state = self.dialog_state()
-                self.assert_buttons(state, {IDOK}, IDOK)
-                self.press_space_and_expect(state, 1)
-
     def test_focus_given_to_the_dialog_window_goes_to_the_states_button(self):
         for fail, focus, shown in ((False, IDOK, {IDOK}), (True, IDRETRY, {IDCANCEL, IDRETRY})):
             with self.subTest(fail=fail):
