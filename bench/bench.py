@@ -225,9 +225,10 @@ class Bench:
                     break  # the receiver's next record could belong to the failed run
         if not self.options.keep_files:
             payload.remove()
-        log("latency at %s: parvolet frame %s s, do-nothing exit %s s (min, median)" % (
-            payloads.human_size(LATENCY_SIZE), "%.3f / %.3f" % measure.summarize(figures["parvolet_seconds"]),
-            "%.3f / %.3f" % measure.summarize(figures["noop_seconds"])))
+        def pair(values):
+            return " / ".join("-" if v is None else "%.3f" % v for v in measure.summarize(values))
+        log("latency at %s: parvolet frame %s s, do-nothing exit %s s (min / median)" % (
+            payloads.human_size(LATENCY_SIZE), pair(figures["parvolet_seconds"]), pair(figures["noop_seconds"])))
         return figures
 
     def run_parvolet(self, receiver, payload):
