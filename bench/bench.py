@@ -1,5 +1,6 @@
-# The benchmark run: Wine start-up, parvolet.exe against nc -N on the test receiver, the payload
-# loader against cat, and peak memory, each repeated; then the report and plots (report.py).
+# The benchmark run: Wine start-up, the small file's latency against the do-nothing program,
+# parvolet.exe against nc -N on the test receiver, the payload loader against cat, and peak memory,
+# each repeated; then the report and plots (report.py).
 import argparse
 import json
 import os
@@ -23,6 +24,8 @@ except ImportError:
 CLIENT_ID = 1234
 SUCCESS_TEXT = "Information transfer complete!\nClick 'OK' to exit."
 EXIT_GRACE_SECONDS = 3.0
+# The small file whose frame is timed against the do-nothing program's whole run.
+LATENCY_SIZE = 1 << 20
 # Once the receiver holds the frame, the success texts are due within moments.
 STATUS_WAIT_SECONDS = 15.0
 
@@ -190,6 +193,43 @@ class Bench:
         log("wine start-up: min %.3f s, median %.3f s; peak resident %.1f MiB" % (
             *measure.summarize(seconds), max(peaks) / 1024.0))
         return {"seconds": seconds, "peak_kib": peaks}
+
+    def run_noop(self):
+        """The do-nothing program once, from spawn to exit."""
+        child = self.wine.start(self.noop)
+        if child.wait(60) != 0:
+            raise RuntimeError("the do-nothing program failed")
+        return child.end - child.start
+
+    def measure_latency(self):
+        """The small file from process start until the receiver holds its frame, against the
+        do-nothing program from start to exit: in pairs on the one warm server, so that both meet
+        the same machine load, with the order inside a pair alternating."""
+        payload = payloads.Payload(self.work, LATENCY_SIZE, CLIENT_ID).ensure()
+        subprocess.run(["cat", payload.path], stdout=subprocess.DEVNULL, check=True)
+        runs = self.options.latency_runs
+        figures = {"size": LATENCY_SIZE, "noop_seconds": [], "parvolet_seconds": []}
+        with measure.Receiver(self.receiver, runs, int(self.options.timeout) * runs,
+                              ["--digest", "none"]) as receiver:
+            self.write_profile(receiver.port)
+            for i in range(runs):
+                noop_first = i % 2 == 0
+                if noop_first:
+                    noop = self.run_noop()
+                outcome = self.run_parvolet(receiver, payload)
+                if not noop_first:
+                    noop = self.run_noop()
+                figures["noop_seconds"].append(noop)
+                figures["parvolet_seconds"].append(outcome["seconds"])
+                if outcome.get("failed"):
+                    break  # the receiver's next record could belong to the failed run
+        if not self.options.keep_files:
+            payload.remove()
+        def pair(values):
+            return " / ".join("-" if v is None else "%.3f" % v for v in measure.summarize(values))
+        log("latency at %s: parvolet frame %s s, do-nothing exit %s s (min / median)" % (
+            payloads.human_size(LATENCY_SIZE), pair(figures["parvolet_seconds"]), pair(figures["noop_seconds"])))
+        return figures
 
     def run_parvolet(self, receiver, payload):
         """One run: time until the receiver holds the frame, and the process's peak memory."""
@@ -382,6 +422,8 @@ class Bench:
                 self.notes.append("No dialog driver (dlgdrive.exe or the end-to-end harness missing): each "
                                   "run was ended by killing the program after the receiver held the frame.")
             results["startup"] = self.measure_startup()
+            if "latency" in self.options.parts:
+                results["latency"] = self.measure_latency()
             results["sizes"] = [self.measure_size(size) for size in self.options.sizes]
             if "too-large" in self.options.parts:
                 results["too_large"] = self.measure_too_large()
@@ -409,15 +451,17 @@ def main(argv):
     parser.add_argument("--sizes", default="1M,64M,256M,1G",
                         type=lambda text: [payloads.parse_size(s) for s in text.split(",") if s])
     parser.add_argument("--runs", type=int, default=5, help="repetitions of each measurement (at least 3 for a median)")
-    parser.add_argument("--parts", default="transfer,loading,too-large",
+    parser.add_argument("--latency-runs", type=int, default=15,
+                        help="pairs of small-file and do-nothing runs (at least 10 for a fair median)")
+    parser.add_argument("--parts", default="latency,transfer,loading,too-large",
                         type=lambda text: set(text.split(",")), help="what to measure besides Wine start-up")
     parser.add_argument("--timeout", type=float, default=120.0, help="seconds for any one step")
     parser.add_argument("--work", default=os.path.join(HERE, "work"))
     parser.add_argument("--results", default=os.path.join(HERE, "results"))
     parser.add_argument("--keep-files", action="store_true", help="keep the payload files for another run")
     options = parser.parse_args(argv)
-    if options.runs < 1:
-        parser.error("--runs must be at least 1")
+    if options.runs < 1 or options.latency_runs < 1:
+        parser.error("--runs and --latency-runs must be at least 1")
     # The dialog driver runs in the work folder: every path must survive the change of folder.
     for name in ("native_build", "win_build", "work", "results"):
         setattr(options, name, os.path.abspath(getattr(options, name)))

@@ -2,6 +2,7 @@
 # plots. Kept apart from the measuring so a report can be rebuilt from saved figures.
 import json
 import os
+import statistics
 
 from measure import summarize
 from payloads import human_size
@@ -11,6 +12,8 @@ MEMORY_SLACK = 32 * MIB
 TRANSFER_RATIO = 1.5
 LOADING_RATIO = 0.5
 LINEARITY_LIMIT = 4.5
+# How much later than the do-nothing program's exit the small file's frame may reach the receiver.
+LATENCY_ALLOWANCE = 0.030
 
 
 def _fmt_seconds(value):
@@ -53,6 +56,25 @@ def transfer_phase(total_seconds, startup_seconds):
     if total_seconds is None or startup_seconds is None or total_seconds <= startup_seconds:
         return None
     return total_seconds - startup_seconds
+
+
+def _spread(values):
+    """(min, lower quartile, median, upper quartile, max), or None without figures."""
+    known = sorted(v for v in values or [] if v is not None)
+    if not known:
+        return None
+    quartiles = statistics.quantiles(known, n=4, method="inclusive") if len(known) > 1 else [known[0]] * 3
+    return known[0], quartiles[0], statistics.median(known), quartiles[2], known[-1]
+
+
+def latency_gap(latency):
+    """(median of the program's frame times minus median of the do-nothing runs, the median of the
+    differences within each pair); None for what cannot be told."""
+    ours, theirs = latency.get("parvolet_seconds") or [], latency.get("noop_seconds") or []
+    ours_med, theirs_med = _median(ours), _median(theirs)
+    gap = None if ours_med is None or theirs_med is None else ours_med - theirs_med
+    pairs = [a - b for a, b in zip(ours, theirs) if a is not None and b is not None]
+    return gap, (statistics.median(pairs) if pairs else None)
 
 
 def evaluate(results):
@@ -100,6 +122,18 @@ def evaluate(results):
                          peak <= limit_kib,
                          "%.1f MiB vs limit %.1f MiB (%+.1f MiB)" % (peak / 1024.0, limit_kib / 1024.0,
                                                                      (peak - limit_kib) / 1024.0)))
+    latency = results.get("latency")
+    if latency:
+        name = "Latency at %s: frame at the receiver <= do-nothing program's run + %.0f ms" % (
+            human_size(latency["size"]), LATENCY_ALLOWANCE * 1000)
+        gap, paired = latency_gap(latency)
+        if gap is None:
+            verdicts.append((name, None, "not measured"))
+        else:
+            verdicts.append((name, gap <= LATENCY_ALLOWANCE + 1e-9,
+                             "medians %.0f ms vs %.0f ms: %+.0f ms (within pairs %+.0f ms)" % (
+                                 _median(latency["parvolet_seconds"]) * 1000,
+                                 _median(latency["noop_seconds"]) * 1000, gap * 1000, paired * 1000)))
     too_large = results.get("too_large")
     if too_large:
         verdicts.append(("A file at the size limit gives the \"too large\" message",
@@ -136,6 +170,24 @@ def markdown(results):
              "Wine start-up of a do-nothing program (same system libraries): %s / %s s; its peak "
              "resident memory %s MiB (the baseline below)." % (_fmt_seconds(startup_min), _fmt_seconds(startup_med),
                                                               _fmt_mib(baseline_kib)), ""]
+    latency = results.get("latency")
+    if latency:
+        lines += ["## Latency of a small file", "",
+                  "The %s file from process start until the receiver holds its whole frame, against the "
+                  "do-nothing program from process start to exit: %d pairs on the same warm Wine server, "
+                  "one right after the other, the order inside a pair alternating. All in ms; the "
+                  "quartiles show how noisy the machine was." % (human_size(latency["size"]),
+                                                                len(latency["noop_seconds"])), "",
+                  _row(["Program", "runs", "min", "lower quartile", "median", "upper quartile", "max"]),
+                  _row(["---"] * 7)]
+        for label, key in (("parvolet.exe, frame at the receiver", "parvolet_seconds"),
+                           ("do-nothing program, exit", "noop_seconds")):
+            spread = _spread(latency[key])
+            known = len([v for v in latency[key] if v is not None])
+            lines.append(_row([label, str(known)] + (["%.0f" % (v * 1000) for v in spread] if spread else ["-"] * 5)))
+        gap, paired = latency_gap(latency)
+        lines += ["", "Difference of the medians: %s ms; median of the differences within each pair: %s ms." % (
+            "-" if gap is None else "%+.0f" % (gap * 1000), "-" if paired is None else "%+.0f" % (paired * 1000)), ""]
     lines += ["## Transfer", "",
               "parvolet: from process start until the receiver holds the whole frame (file loading, "
               "dialog, connection, greeting, sending). Phase: that minus the median Wine start-up "

@@ -67,6 +67,38 @@ class EvaluateTest(unittest.TestCase):
                 self.assertEqual(found["Memory at 128 MiB"][0], met)
 
 
+class LatencyTest(unittest.TestCase):
+    def test_frame_may_come_at_most_the_allowance_after_the_do_nothing_exit(self):
+        noop = [0.10, 0.12, 0.11, 0.50]  # median 0.115 s
+        cases = (("within, one slow run aside", [0.14, 0.14, 0.14, 0.9], True, "+25 ms"),
+                 ("exactly the allowance", [0.145] * 4, True, "+30 ms"),
+                 ("late", [0.16] * 4, False, "+45 ms"),
+                 ("failed runs leave the median of the rest", [None, 0.14, 0.14, 0.14], True, "+25 ms"),
+                 ("nothing arrived", [None] * 4, None, "not measured"))
+        for name, ours, met, detail in cases:
+            with self.subTest(name):
+                res = results([])
+                res["latency"] = {"size": MIB, "noop_seconds": noop, "parvolet_seconds": ours}
+                found = verdicts(res)["Latency at 1 MiB"]
+                self.assertEqual(found[0], met)
+                self.assertIn(detail, found[1])
+
+    def test_pairs_are_compared_run_by_run(self):
+        # Load that slows both runs of a pair alike cancels out within the pair.
+        gap, paired = report.latency_gap({"noop_seconds": [0.1, 0.3, 0.2, 0.9],
+                                          "parvolet_seconds": [0.12, 0.32, None, 0.92]})
+        self.assertAlmostEqual(paired, 0.02)
+        self.assertAlmostEqual(gap, 0.32 - 0.25)
+
+    def test_report_shows_both_spreads(self):
+        res = results([])
+        res["latency"] = {"size": MIB, "noop_seconds": [0.1, 0.2, 0.3], "parvolet_seconds": [0.15, None, 0.35]}
+        text = report.markdown(res)
+        self.assertIn("| parvolet.exe, frame at the receiver | 2 | 150 |", text)
+        self.assertIn("| do-nothing program, exit | 3 | 100 |", text)
+        self.assertIn("Difference of the medians: +50 ms; median of the differences within each pair: +50 ms.", text)
+
+
 class WriteTest(unittest.TestCase):
     def test_writes_table_and_plots_even_with_failed_runs(self):
         res = results([entry(MIB, [0.3, None, 0.4], [0.01] * 3, [0.001] * 3, [0.001] * 3, [30000, None, 31000]),

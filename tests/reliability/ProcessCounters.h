@@ -9,7 +9,7 @@
 struct ProcessCounters {
     unsigned kernelHandles = 0;
     unsigned threads = 0;
-    unsigned windows = 0;   // top-level windows of this process and their children
+    unsigned windows = 0;   // root windows (message-only ones too) of this process and their children
     bool guiCountsKnown = false;
     DWORD gdiObjects = 0;   // meaningful only with guiCountsKnown
     DWORD userObjects = 0;
@@ -23,5 +23,6 @@ ProcessCounters ReadProcessCounters();
 // Threads of this process now (cheap: no handle probing).
 unsigned CountOwnThreads();
 
-// Windows of this process with the given title (top level), e.g. socket notification windows.
+// Windows of this process with the given title (top-level or message-only), e.g. socket
+// notification windows.
 unsigned CountOwnWindowsTitled(const char* title);

@@ -4,6 +4,7 @@
 // peer really got, close its socket, drop its notification window, end its thread and leak nothing.
 #include "framework/Text.h"
 #include "net/FaultInjector.h"
+#include "net/Socket.h"
 #include "tests/net/LoopbackPeer.h"
 #include "tests/reliability/ProcessCounters.h"
 #include "transfer/Frame.h"
@@ -264,6 +265,21 @@ protected:
 };
 
 } // namespace
+
+// The leak checks below count notification windows by title; one that could not see them (they
+// are message-only, which EnumWindows skips) would pass every run whatever was left behind.
+TEST_F(TransferFaults, TheWindowCountSeesAThreadsNotificationWindow) {
+    const unsigned before = CountOwnWindowsTitled(kSinkTitle);
+    unsigned windowsWhileOpen = 0;
+    {
+        CSocket socket;
+        ASSERT_TRUE(socket.OpenSocket(0, SOCK_STREAM, 63, nullptr));
+        EXPECT_EQ(CountOwnWindowsTitled(kSinkTitle), before + 1);
+        windowsWhileOpen = ReadProcessCounters().windows;
+    } // the thread's last socket goes, and its window with it
+    EXPECT_EQ(CountOwnWindowsTitled(kSinkTitle), before);
+    EXPECT_EQ(ReadProcessCounters().windows + 1, windowsWhileOpen) << "the window tally missed it";
+}
 
 TEST_F(TransferFaults, EveryCallOfAWholeTransferCanFailWithoutLeakOrFalseSuccess) {
     const CText payload = TextOfSize(3000);

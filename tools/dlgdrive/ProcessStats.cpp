@@ -52,7 +52,27 @@ BOOL CALLBACK TallyTopLevel(HWND hwnd, LPARAM parameter) {
     return TRUE;
 }
 
+struct RootVisit {
+    WNDENUMPROC visit;
+    LPARAM parameter;
+    bool stopped;
+};
+
+BOOL CALLBACK VisitTopLevel(HWND hwnd, LPARAM parameter) {
+    auto* state = reinterpret_cast<RootVisit*>(parameter);
+    if (!state->visit(hwnd, state->parameter)) state->stopped = true;
+    return state->stopped ? FALSE : TRUE;
+}
+
 } // namespace
+
+void EnumRootWindows(WNDENUMPROC visit, LPARAM parameter) {
+    RootVisit state{visit, parameter, false};
+    EnumWindows(VisitTopLevel, reinterpret_cast<LPARAM>(&state));
+    for (HWND hwnd = FindWindowExA(HWND_MESSAGE, nullptr, nullptr, nullptr); hwnd != nullptr && !state.stopped;
+         hwnd = FindWindowExA(HWND_MESSAGE, hwnd, nullptr, nullptr))
+        if (!visit(hwnd, parameter)) state.stopped = true;
+}
 
 unsigned CountProcessThreads(DWORD pid) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -75,7 +95,7 @@ ProcessStats ReadProcessStats(HANDLE process, DWORD pid) {
     stats.handles = reported != 0 ? reported : ProbeHandles(process);
     stats.threads = CountProcessThreads(pid);
     WindowTally windows{pid, 0};
-    EnumWindows(TallyTopLevel, reinterpret_cast<LPARAM>(&windows));
+    EnumRootWindows(TallyTopLevel, reinterpret_cast<LPARAM>(&windows));
     stats.windows = windows.count;
     SetLastError(0);
     DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
