@@ -9,11 +9,12 @@
 IMPLEMENT_RUNTIME_CLASS(CSocketWnd, CWnd)
 
 void CSocketWnd::Create() {
-    // Invisible, no size, and message-only: it only ever receives posted messages. An ordinary
-    // top-level window costs the thread its first display connection under Wine (40-110 ms, as
-    // long as the whole transfer), and nothing of it would ever be shown.
+    // Invisible, top-level, no size: it only ever receives posted messages. (Under Wine the
+    // thread's first top-level window opens a display connection of its own: most of the
+    // worker's start-up time. A message-only window would avoid it, but the sink is meant to be
+    // an ordinary top-level window that tools enumerating the process's windows can see.)
     if (!winsock::MayCreateWindow() ||
-        !CreateFrameworkWindow(0, "Socket Notification Sink", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr))
+        !CreateFrameworkWindow(0, "Socket Notification Sink", 0, 0, 0, 0, 0, nullptr, nullptr))
         ThrowResourceException();
 }
 
