@@ -3,6 +3,8 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 IMPLEMENT_RUNTIME_CLASS(CStatusBarCtrl, CWnd)
 IMPLEMENT_RUNTIME_CLASS(CAnimateCtrl, CWnd)
 
@@ -17,12 +19,11 @@ bool CStatusBarCtrl::Create(DWORD style, HWND parent, UINT id) {
     EnsureCommonControls();
     DestroyWindowNow();
     // The bar sizes and places itself along the parent's bottom edge: no rectangle needed.
-    HWND bar = CreateWindowExA(0, STATUSCLASSNAMEA, "", style, 0, 0, 0, 0, parent,
-                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), ModuleInstance(),
-                               nullptr);
-    if (bar == nullptr) return false;
-    Attach(bar);
-    ownsWindow_ = true;
+    OwnedWindow bar(CreateWindowExA(0, STATUSCLASSNAMEA, "", style, 0, 0, 0, 0, parent,
+                                    reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), ModuleInstance(),
+                                    nullptr));
+    if (!bar.valid()) return false;
+    AdoptWindow(std::move(bar));
     return true;
 }
 

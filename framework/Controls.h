@@ -1,5 +1,6 @@
 // Thin wrappers of the two common controls the program uses: the status bar and the animation.
-// One method per control message; destroying a wrapper destroys its control if it still exists.
+// One method per control message. A control the wrapper creates is its own and goes with it; one
+// it attaches to belongs to the dialog and is never destroyed by the wrapper.
 #pragma once
 
 #include "framework/Wnd.h"
@@ -21,7 +22,7 @@ public:
 class CAnimateCtrl : public CWnd {
     DECLARE_RUNTIME_CLASS(CAnimateCtrl)
 public:
-    // Binds the wrapper to the dialog's control id. False when the dialog has no such control.
+    // Borrows the dialog's control id. False when the dialog has no such control.
     bool AttachToItem(HWND dialog, int id) noexcept;
     // Opens the clip stored under the resource type "AVI" with this id in the program's module.
     bool Open(UINT clipId);

@@ -36,7 +36,8 @@ bool CDialog::CreateModeless() {
     HWND owner = parent_ != nullptr ? parent_->GetSafeHwnd() : nullptr;
     HWND hwnd = CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId_), owner, &CDialog::DialogProcedure,
                                    reinterpret_cast<LPARAM>(this));
-    return hwnd != nullptr;
+    // A dialog that could not be bound to this object is destroyed at once (DialogProcedure).
+    return hwnd != nullptr && HasWindow();
 }
 
 INT_PTR CDialog::RunModal() {
@@ -117,7 +118,11 @@ INT_PTR CALLBACK CDialog::DialogProcedure(HWND hwnd, UINT message, WPARAM wParam
     if (message == WM_INITDIALOG) {
         // Bind before anything else runs, so the handlers of the first message find the object.
         self = reinterpret_cast<CDialog*>(lParam);
-        if (self != nullptr) self->BindHandle(hwnd);
+        if (self != nullptr && !self->BindHandle(hwnd)) {
+            // None of its handlers would ever run: no dialog is better than a dead one.
+            DestroyWindow(hwnd);
+            return FALSE;
+        }
     } else {
         self = static_cast<CDialog*>(FromHandle(hwnd));
     }

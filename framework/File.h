@@ -2,10 +2,13 @@
 // against files can also be handed something file-shaped (a socket stream).
 #pragma once
 
+#include "framework/Handles.h"
 #include "framework/Object.h"
 #include "framework/Text.h"
 
 #include <windows.h>
+
+#include <memory>
 
 class CFileException;
 
@@ -22,14 +25,12 @@ public:
     enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
 
     CFile() noexcept = default;
-    // Takes over an open handle; closeOnDestruction decides whether destruction closes it.
-    CFile(HANDLE handle, bool closeOnDestruction) noexcept
-        : fileHandle(handle), closeOnDestruction(closeOnDestruction) {}
+    // Takes over an open handle: the file closes it.
+    explicit CFile(OwnedFileHandle handle) noexcept : file_(std::move(handle)) {}
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
-    // Closes the handle only when there is one and the close-on-destruction flag is set; errors
-    // are ignored there.
-    ~CFile() override;
+    // Closes the handle if one is open; errors are ignored there (Close reports them).
+    ~CFile() override = default;
 
     virtual ULONGLONG GetPosition() const;
     virtual CText GetFileName() const;  // the last part of the path
@@ -38,8 +39,8 @@ public:
     virtual void SetFilePath(const CText& path);
     // False when the file cannot be opened; the cause goes to *error when given.
     virtual bool Open(const char* path, UINT openFlags, CFileException* error = nullptr);
-    // A second file object on the same open file (its own handle, closed on destruction).
-    virtual CFile* Duplicate() const;
+    // A second file object on the same open file, with its own handle, owned by the caller.
+    virtual std::unique_ptr<CFile> Duplicate() const;
     virtual ULONGLONG Seek(LONGLONG offset, UINT from);
     virtual void SetLength(ULONGLONG length);
     virtual ULONGLONG GetLength() const;
@@ -54,10 +55,13 @@ public:
     // Direct access to a buffer behind the file; a plain file has none and answers 0.
     virtual UINT GetBufferPointer(UINT command, UINT count, void** bufferStart, void** bufferEnd);
 
-    HANDLE fileHandle = INVALID_HANDLE_VALUE;
-    bool closeOnDestruction = false;
+    // The open handle, still the file's own; INVALID_HANDLE_VALUE when none is open.
+    HANDLE GetFileHandle() const noexcept { return file_.get(); }
+
     CText filePath;
 
 private:
+    OwnedFileHandle file_;
+
     [[noreturn]] void ThrowLastError() const;
 };

@@ -16,4 +16,7 @@ bool IsLeadByte(unsigned char byte);
 // The full path of the running executable; the empty text when the platform cannot tell.
 CText ModuleFileName();
 
+// True when the processor runs SSE2 instructions (a 32-bit Windows machine need not).
+bool ProcessorHasSse2() noexcept;
+
 } // namespace platform

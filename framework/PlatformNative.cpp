@@ -1,5 +1,5 @@
-// The platform seam for the native build: ASCII upper-casing, a single-byte code page, and the
-// executable's path from /proc.
+// The platform seam for the native build: ASCII upper-casing, a single-byte code page, the
+// executable's path from /proc, and what the processor can run.
 #include "framework/Platform.h"
 
 #include <unistd.h>
@@ -24,6 +24,15 @@ CText ModuleFileName() {
         if (static_cast<size_t>(n) < buffer.size()) return CText(buffer.data(), static_cast<size_t>(n));
         buffer.resize(buffer.size() * 2);
     }
+}
+
+bool ProcessorHasSse2() noexcept {
+#if defined(__i386__) || defined(__x86_64__)
+    __builtin_cpu_init(); // may be asked before the run-time's own constructors have run
+    return __builtin_cpu_supports("sse2") != 0;
+#else
+    return false;
+#endif
 }
 
 } // namespace platform

@@ -1,5 +1,5 @@
-// The platform seam on Windows: the ANSI code page's upper-casing and lead bytes, and the
-// executable's full path however long it is.
+// The platform seam on Windows: the ANSI code page's upper-casing and lead bytes, the
+// executable's full path however long it is, and what the processor can run.
 #include "framework/Platform.h"
 
 #include <windows.h>
@@ -31,6 +31,10 @@ CText ModuleFileName() {
         if (buffer.size() >= 32768 * 4) return CText(buffer.data(), n);
         buffer.resize(buffer.size() * 2);
     }
+}
+
+bool ProcessorHasSse2() noexcept {
+    return IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE;
 }
 
 } // namespace platform

@@ -7,6 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
+void FileDescriptorTraits::Close(int descriptor) noexcept {
+    // Not retried on EINTR: on Linux the descriptor is gone whatever close reports.
+    ::close(descriptor);
+}
+
 bool ReadOnlyFile::Open(const CText& path) {
     Close();
     // A name with a NUL inside would silently open a different, shorter name.
@@ -16,30 +23,22 @@ bool ReadOnlyFile::Open(const CText& path) {
         fd = ::open(path.Data(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
+    OwnedFileDescriptor file(fd);
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    handle_ = fd;
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    file_ = std::move(file);
     return true;
 }
 
-void ReadOnlyFile::Close() noexcept {
-    if (handle_ == kClosed) return;
-    ::close(static_cast<int>(handle_));
-    handle_ = kClosed;
-}
-
 long long ReadOnlyFile::Read(void* buffer, size_t count) {
-    if (handle_ == kClosed) return -1;
+    if (!file_.valid()) return -1;
     char* out = static_cast<char*>(buffer);
     long long total = 0;
     // A single read may stop short of count (signals, the kernel's own per-call limit); go on
     // until the end so that only the end of the file gives a short count.
     while (count > 0) {
         size_t part = count > 0x40000000u ? 0x40000000u : count;
-        ssize_t got = ::read(static_cast<int>(handle_), out, part);
+        ssize_t got = ::read(file_.get(), out, part);
         if (got < 0) {
             if (errno == EINTR) continue;
             return total > 0 ? total : -1;
@@ -53,9 +52,9 @@ long long ReadOnlyFile::Read(void* buffer, size_t count) {
 }
 
 bool ReadOnlyFile::QuerySize(unsigned long long& size) const {
-    if (handle_ == kClosed) return false;
+    if (!file_.valid()) return false;
     struct stat info;
-    if (::fstat(static_cast<int>(handle_), &info) != 0 || info.st_size < 0) return false;
+    if (::fstat(file_.get(), &info) != 0 || info.st_size < 0) return false;
     size = static_cast<unsigned long long>(info.st_size);
     return true;
 }

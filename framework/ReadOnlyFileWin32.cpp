@@ -1,43 +1,45 @@
 // The read-only file over Win32 file handles.
 #include "framework/ReadOnlyFile.h"
 
+#include "framework/Handles.h"
+
 #include <windows.h>
 
 #include <cstring>
+#include <utility>
 
-static HANDLE AsHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+void FileHandleTraits::Close(HANDLE handle) noexcept {
+    // An owner has no one to tell of a failed close; CFile::Close, where one could mean lost
+    // writes, closes by itself and reports it.
+    CloseHandle(handle);
+}
 
 bool ReadOnlyFile::Open(const CText& path) {
     Close();
     // A name with a NUL inside would silently open a different, shorter name.
     if (path.IsEmpty() || std::strlen(path.Data()) != path.Length()) return false;
-    HANDLE file = CreateFileA(path.Data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false; // directories fail here too (no backup semantics)
+    // Deny nothing: the program that started us may rewrite, rename or delete the file while we
+    // read it (FILE_SHARE_DELETE covers the last two), just as with any other reader.
+    OwnedFileHandle file(CreateFileA(path.Data(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                                     nullptr));
+    if (!file.valid()) return false; // directories fail here too (no backup semantics)
     // CON, NUL, COM1 and pipes open as files but would block or deliver nothing meaningful.
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-        CloseHandle(file);
-        return false;
-    }
-    handle_ = reinterpret_cast<intptr_t>(file);
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) return false;
+    file_ = std::move(file);
     return true;
 }
 
-void ReadOnlyFile::Close() noexcept {
-    if (handle_ == kClosed) return;
-    CloseHandle(AsHandle(handle_));
-    handle_ = kClosed;
-}
-
 long long ReadOnlyFile::Read(void* buffer, size_t count) {
-    if (handle_ == kClosed) return -1;
+    if (!file_.valid()) return -1;
     char* out = static_cast<char*>(buffer);
     long long total = 0;
     // ReadFile counts in DWORDs; keep each call well inside that.
     while (count > 0) {
         DWORD part = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
         DWORD got = 0;
-        if (!ReadFile(AsHandle(handle_), out, part, &got, nullptr)) return total > 0 ? total : -1;
+        if (!ReadFile(file_.get(), out, part, &got, nullptr)) return total > 0 ? total : -1;
         if (got == 0) break;
         total += got;
         out += got;
@@ -48,9 +50,9 @@ long long ReadOnlyFile::Read(void* buffer, size_t count) {
 }
 
 bool ReadOnlyFile::QuerySize(unsigned long long& size) const {
-    if (handle_ == kClosed) return false;
+    if (!file_.valid()) return false;
     LARGE_INTEGER value;
-    if (!GetFileSizeEx(AsHandle(handle_), &value) || value.QuadPart < 0) return false;
+    if (!GetFileSizeEx(file_.get(), &value) || value.QuadPart < 0) return false;
     size = static_cast<unsigned long long>(value.QuadPart);
     return true;
 }

@@ -1,16 +1,20 @@
 // Text-mode translation, done in place over each raw block: a caller with room for a whole block
 // gets the raw bytes read straight into its own buffer, so a large file is copied only once.
-// One scan, sixteen bytes at a time, finds both the CR and the Ctrl-Z.
+// One scan, sixteen bytes at a time, finds both the CR and the Ctrl-Z. Only that scan's functions
+// are compiled for SSE2, and they run only where the processor has it: the program must also run
+// on the older 32-bit processors, which stop at the first SSE2 instruction.
 #include "framework/TextFileReader.h"
 
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__)
+#if defined(__i386__) || defined(__x86_64__)
+#define PARVOLET_SSE2_SCAN 1
 #include <emmintrin.h>
 #endif
 
 #include "framework/Exceptions.h"
+#include "framework/Platform.h"
 
 namespace {
 constexpr char kCarriageReturn = '\r';
@@ -20,67 +24,80 @@ constexpr size_t kSmallestBlock = 4096;
 
 // Moves the bytes from src down to dst (dst <= src: translation only ever shortens) until src
 // reaches a CR, a Ctrl-Z or end, and leaves both pointers there.
-inline void MovePlainRun(const char*& src, const char* end, char*& dst) {
-#if defined(__SSE2__)
-    const __m128i carriageReturns = _mm_set1_epi8(kCarriageReturn);
-    const __m128i endsOfText = _mm_set1_epi8(kEndOfText);
-    while (end - src >= 16) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, carriageReturns), _mm_cmpeq_epi8(bytes, endsOfText))));
-        size_t gap = static_cast<size_t>(src - dst);
-        if (mask == 0) {
-            // The sixteen bytes are all taken, so the store may cover any of them.
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
-            src += 16;
-            dst += 16;
-            continue;
-        }
-        size_t plain = static_cast<size_t>(__builtin_ctz(mask));
-        // A whole store is safe when it rewrites the bytes in their own place or ends below src;
-        // otherwise it would overwrite bytes at and after the CR that are still to be read.
-        if (gap == 0 || gap >= 16) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
-        } else {
-            std::memmove(dst, src, plain);
-        }
-        src += plain;
-        dst += plain;
-        return;
-    }
-#endif
+inline void MovePlainBytes(const char*& src, const char* end, char*& dst) {
     while (src < end && *src != kCarriageReturn && *src != kEndOfText) *dst++ = *src++;
 }
 
-#if defined(__SSE2__)
-// The common case of text, sixteen raw bytes at a time with no branch on where the line ends:
-// while those bytes hold at most one CR LF and no other CR or Ctrl-Z, one store writes them and a
-// second, overlapping one moves everything after the CR down over it. The stores reach up to 32
-// bytes past dst, so this runs only once the translated end is 16 bytes behind the raw position
-// (every raw byte they cover has been read), and only while 33 raw bytes can be read.
-inline void MoveCrLfRuns(const char*& src, const char* end, char*& dst) {
-    const __m128i carriageReturns = _mm_set1_epi8(kCarriageReturn);
-    const __m128i lineFeeds = _mm_set1_epi8(kLineFeed);
-    const __m128i endsOfText = _mm_set1_epi8(kEndOfText);
-    while (end - src >= 33 && src - dst >= 16) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-        __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 1));
-        __m128i isCr = _mm_cmpeq_epi8(bytes, carriageReturns);
-        __m128i crLf = _mm_and_si128(isCr, _mm_cmpeq_epi8(next, lineFeeds));
-        __m128i other = _mm_or_si128(_mm_andnot_si128(crLf, isCr), _mm_cmpeq_epi8(bytes, endsOfText));
-        unsigned pairs = static_cast<unsigned>(_mm_movemask_epi8(crLf));
-        unsigned others = static_cast<unsigned>(_mm_movemask_epi8(other));
-        if ((others | (pairs & (pairs - 1))) != 0) return; // for the byte-exact path
-        // Where the CR is, or 16 with none; then the second store only repeats bytes that the
-        // next step rewrites.
-        unsigned at = static_cast<unsigned>(__builtin_ctz(pairs | 0x10000u));
-        __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + 1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + at), after);
-        src += 16;
-        dst += pairs != 0 ? 15 : 16;
+// The two steps of the translation loop, one byte at a time.
+struct PlainScan {
+    static void MoveCrLfRuns(const char*&, const char*, char*&) {}
+    static void MovePlainRun(const char*& src, const char* end, char*& dst) { MovePlainBytes(src, end, dst); }
+};
+
+#if defined(PARVOLET_SSE2_SCAN)
+// The same two steps, sixteen bytes at a time.
+struct Sse2Scan {
+    // As MovePlainBytes.
+    __attribute__((target("sse2"))) static void MovePlainRun(const char*& src, const char* end, char*& dst) {
+        const __m128i carriageReturns = _mm_set1_epi8(kCarriageReturn);
+        const __m128i endsOfText = _mm_set1_epi8(kEndOfText);
+        while (end - src >= 16) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(bytes, carriageReturns), _mm_cmpeq_epi8(bytes, endsOfText))));
+            size_t gap = static_cast<size_t>(src - dst);
+            if (mask == 0) {
+                // The sixteen bytes are all taken, so the store may cover any of them.
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
+                src += 16;
+                dst += 16;
+                continue;
+            }
+            size_t plain = static_cast<size_t>(__builtin_ctz(mask));
+            // A whole store is safe when it rewrites the bytes in their own place or ends below
+            // src; otherwise it would overwrite bytes at and after the CR that are still to be read.
+            if (gap == 0 || gap >= 16) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
+            } else {
+                std::memmove(dst, src, plain);
+            }
+            src += plain;
+            dst += plain;
+            return;
+        }
+        MovePlainBytes(src, end, dst);
     }
-}
+
+    // The common case of text, sixteen raw bytes at a time with no branch on where the line ends:
+    // while those bytes hold at most one CR LF and no other CR or Ctrl-Z, one store writes them
+    // and a second, overlapping one moves everything after the CR down over it. The stores reach
+    // up to 32 bytes past dst, so this runs only once the translated end is 16 bytes behind the
+    // raw position (every raw byte they cover has been read), and only while 33 raw bytes can be
+    // read.
+    __attribute__((target("sse2"))) static void MoveCrLfRuns(const char*& src, const char* end, char*& dst) {
+        const __m128i carriageReturns = _mm_set1_epi8(kCarriageReturn);
+        const __m128i lineFeeds = _mm_set1_epi8(kLineFeed);
+        const __m128i endsOfText = _mm_set1_epi8(kEndOfText);
+        while (end - src >= 33 && src - dst >= 16) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+            __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 1));
+            __m128i isCr = _mm_cmpeq_epi8(bytes, carriageReturns);
+            __m128i crLf = _mm_and_si128(isCr, _mm_cmpeq_epi8(next, lineFeeds));
+            __m128i other = _mm_or_si128(_mm_andnot_si128(crLf, isCr), _mm_cmpeq_epi8(bytes, endsOfText));
+            unsigned pairs = static_cast<unsigned>(_mm_movemask_epi8(crLf));
+            unsigned others = static_cast<unsigned>(_mm_movemask_epi8(other));
+            if ((others | (pairs & (pairs - 1))) != 0) return; // for the byte-exact path
+            // Where the CR is, or 16 with none; then the second store only repeats bytes that the
+            // next step rewrites.
+            unsigned at = static_cast<unsigned>(__builtin_ctz(pairs | 0x10000u));
+            __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + 1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + at), after);
+            src += 16;
+            dst += pairs != 0 ? 15 : 16;
+        }
+    }
+};
 #endif
 
 struct Translation {
@@ -89,16 +106,16 @@ struct Translation {
     bool heldCr;    // the data ended in a CR whose next byte is not known yet
 };
 
-Translation TranslateInPlace(char* data, size_t length) {
+// The translation loop, the same for both scans.
+template <typename Scan>
+inline Translation TranslateWith(char* data, size_t length) {
     const char* src = data;
     const char* const end = data + length;
     char* dst = data;
     Translation result{0, false, false};
     for (;;) {
-#if defined(__SSE2__)
-        MoveCrLfRuns(src, end, dst);
-#endif
-        MovePlainRun(src, end, dst);
+        Scan::MoveCrLfRuns(src, end, dst);
+        Scan::MovePlainRun(src, end, dst);
         if (src == end) break;
         if (*src == kEndOfText) {
             result.endOfText = true;
@@ -115,7 +132,46 @@ Translation TranslateInPlace(char* data, size_t length) {
     result.length = static_cast<size_t>(dst - data);
     return result;
 }
+
+Translation TranslatePlain(char* data, size_t length) { return TranslateWith<PlainScan>(data, length); }
+
+#if defined(PARVOLET_SSE2_SCAN)
+// Flattened: the scan's steps are inlined here, where SSE2 is allowed, and nowhere else.
+__attribute__((target("sse2"), flatten)) Translation TranslateSse2(char* data, size_t length) {
+    return TranslateWith<Sse2Scan>(data, length);
+}
+#endif
+
+TextScan DetectBestScan() noexcept {
+#if defined(PARVOLET_SSE2_SCAN)
+    if (platform::ProcessorHasSse2()) return TextScan::sse2;
+#endif
+    return TextScan::plain;
+}
+
+// Chosen during static initialisation rather than in a function-local static, whose guard this
+// run-time is better without (see WinThread.cpp). Both read as plain before that, which is
+// correct everywhere.
+const TextScan bestScan = DetectBestScan();
+TextScan activeScan = bestScan;
+
+Translation TranslateInPlace(char* data, size_t length) {
+#if defined(PARVOLET_SSE2_SCAN)
+    if (activeScan == TextScan::sse2) return TranslateSse2(data, length);
+#endif
+    return TranslatePlain(data, length);
+}
 } // namespace
+
+TextScan BestTextScan() noexcept { return bestScan; }
+
+TextScan ActiveTextScan() noexcept { return activeScan; }
+
+bool ForceTextScan(TextScan scan) noexcept {
+    if (scan == TextScan::sse2 && bestScan != TextScan::sse2) return false;
+    activeScan = scan;
+    return true;
+}
 
 TextFileReader::TextFileReader(size_t blockSize) : blockSize_(blockSize < 2 ? 2 : blockSize) {}
 

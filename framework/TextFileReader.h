@@ -8,6 +8,21 @@
 #include <cstddef>
 #include <memory>
 
+// How translation looks for CR and Ctrl-Z: byte by byte, or sixteen bytes at a time with SSE2,
+// which a 32-bit Windows processor need not have. Both deliver the very same bytes.
+enum class TextScan {
+    plain = 0, // also what a reader gets before static initialisation has chosen
+    sse2,
+};
+
+// The fastest scan this processor runs.
+TextScan BestTextScan() noexcept;
+// The scan every reader uses from now on: BestTextScan() unless a test has forced another.
+TextScan ActiveTextScan() noexcept;
+// Makes every reader use scan (tests and fuzzers check each path). False, and nothing changes,
+// when this processor or build cannot run it. ForceTextScan(BestTextScan()) undoes a forcing.
+bool ForceTextScan(TextScan scan) noexcept;
+
 class TextFileReader {
 public:
     // Raw reads are this large (less for a smaller file) so that translation runs over big blocks.

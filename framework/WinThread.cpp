@@ -3,6 +3,7 @@
 // it hands the object out, and the thread runs no user code before the creator is done with it.
 #include "framework/WinThread.h"
 
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -56,43 +57,56 @@ bool CWinThread::CreateThread(int priority, UINT stackSize, LPSECURITY_ATTRIBUTE
     if (ResumeThread(thread_.get()) == static_cast<DWORD>(-1)) {
         // The thread never ran; it cannot touch the object, so the caller may delete it.
         TerminateThread(thread_.get(), 0);
-        thread_.reset();
-        threadId_ = 0;
+        ForgetThread();
         return false;
     }
 
-    WaitForSingleObject(started.get(), INFINITE);
-    bool succeeded = startup.succeeded;
-    if (!succeeded) {
+    // The thread writes into `startup` on this stack until it sets `started`, and ends without
+    // setting it when it cannot: wait for whichever comes first. Both handles are this function's
+    // own and valid, with no time-out, so the wait itself cannot fail.
+    const HANDLE startedOrEnded[] = {started.get(), thread_.get()};
+    DWORD woken = WaitForMultipleObjects(2, startedOrEnded, FALSE, INFINITE);
+    if (woken != WAIT_OBJECT_0 || !startup.succeeded) {
         // The thread is leaving without touching the object again; wait so that nothing of it
         // outlives the object the caller is about to delete.
         WaitForSingleObject(thread_.get(), INFINITE);
-        thread_.reset();
-        threadId_ = 0;
+        ForgetThread();
         return false;
     }
     // From here on the thread may run, end and delete this object at any moment. It waits on its
     // own duplicate of the event, so closing ours on return cannot pull the event from under it.
-    SetEvent(mayProceed.get());
+    if (!SetEvent(mayProceed.get())) {
+        // Left waiting, the thread would never run the procedure while the caller took it for a
+        // running one (a transfer that never reports). It has run none of the caller's code yet:
+        // stop it, and let it be gone before the caller deletes the object. Its copy of the event
+        // is lost with it.
+        TerminateThread(thread_.get(), 1);
+        WaitForSingleObject(thread_.get(), INFINITE);
+        ForgetThread();
+        return false;
+    }
     return true;
+}
+
+void CWinThread::ForgetThread() noexcept {
+    thread_.reset();
+    threadId_ = 0;
 }
 
 DWORD WINAPI CWinThread::ThreadEntry(void* parameter) {
     auto* startup = static_cast<Startup*>(parameter);
     CWinThread* self = startup->thread;
-    HANDLE mayProceed = startup->mayProceed;
-    startup->succeeded = self->MakeCurrent();
-    bool succeeded = startup->succeeded;
     // Duplicate the go-ahead event: the creator closes its own handle as soon as it has set it.
-    HANDLE ownProceed = nullptr;
-    if (succeeded &&
-        !DuplicateHandle(GetCurrentProcess(), mayProceed, GetCurrentProcess(), &ownProceed, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS)) {
-        succeeded = startup->succeeded = false;
-    }
-    SetEvent(startup->started); // the startup record may be gone after this line
-    if (!succeeded) return 1;
-    OwnedKernelHandle proceed(ownProceed);
+    HANDLE copy = nullptr;
+    bool succeeded = self->MakeCurrent() && DuplicateHandle(GetCurrentProcess(), startup->mayProceed,
+                                                            GetCurrentProcess(), &copy, 0, FALSE,
+                                                            DUPLICATE_SAME_ACCESS);
+    OwnedKernelHandle proceed(copy);
+    startup->succeeded = succeeded;
+    // The startup record may be gone once `started` is set. Should it not be set, the creator
+    // learns of the failure from this thread's end instead.
+    if (!SetEvent(startup->started) || !succeeded) return 1;
+    // Our own handle of a live event and no time-out: this wait cannot fail.
     WaitForSingleObject(proceed.get(), INFINITE);
     proceed.reset();
     EndThread(self->procedure_(self->parameter_));
@@ -100,13 +114,11 @@ DWORD WINAPI CWinThread::ThreadEntry(void* parameter) {
 
 CWinThread* BeginThread(CWinThread::ThreadProcedure procedure, void* parameter, int priority,
                         UINT stackSize, LPSECURITY_ATTRIBUTES security) {
-    auto* thread = new (std::nothrow) CWinThread(procedure, parameter);
+    std::unique_ptr<CWinThread> thread(new (std::nothrow) CWinThread(procedure, parameter));
     if (thread == nullptr) return nullptr;
-    if (!thread->CreateThread(priority, stackSize, security)) {
-        delete thread;
-        return nullptr;
-    }
-    return thread;
+    if (!thread->CreateThread(priority, stackSize, security)) return nullptr;
+    // The running thread owns the object now; it deletes it when the procedure returns.
+    return thread.release();
 }
 
 void EndThread(UINT exitCode) {

@@ -1,5 +1,6 @@
 // The framework's thread object: one per thread it starts. The object starts its thread
-// synchronously, knows it as the thread's current object, and deletes itself when the thread ends.
+// synchronously, knows it as the thread's current object, and (by default) deletes itself when
+// the thread ends: once its thread runs, the object belongs to that thread, not to its creator.
 #pragma once
 
 #include "framework/Handles.h"
@@ -20,6 +21,7 @@ public:
 
     // Creates the thread suspended, sets its priority, resumes it and waits until it has finished
     // its start-up. False when no thread runs; the caller then still owns (and deletes) the object.
+    // True hands the object over to the new thread (see autoDelete).
     bool CreateThread(int priority = THREAD_PRIORITY_NORMAL, UINT stackSize = 0,
                       LPSECURITY_ATTRIBUTES security = nullptr);
 
@@ -30,7 +32,9 @@ public:
     // the main thread). False when the per-thread slot cannot be had.
     bool MakeCurrent() noexcept;
 
-    // True: the object deletes itself when its thread ends.
+    // True: the object deletes itself when its thread ends, and nobody else may delete it once
+    // CreateThread has succeeded. False: the object outlives its thread, and whoever set the
+    // flag (before CreateThread) deletes it after the thread has ended.
     bool autoDelete = true;
 
 protected:
@@ -40,6 +44,8 @@ protected:
 private:
     struct Startup;
     static DWORD WINAPI ThreadEntry(void* startup);
+    // After a failed start: no thread belongs to the object any more.
+    void ForgetThread() noexcept;
 
     ThreadProcedure procedure_ = nullptr;
     void* parameter_ = nullptr;
@@ -50,7 +56,12 @@ private:
 // The thread object of the calling thread; null for a thread the framework knows nothing of.
 CWinThread* GetCurrentThreadObject() noexcept;
 
-// Makes a thread object for procedure(parameter) and starts its thread. Null when no thread runs.
+// Makes a thread object for procedure(parameter) and starts its thread. Null when no thread runs
+// (nothing is left to release then). The result is not the caller's: the object belongs to its
+// thread and is deleted, with its thread handle, when procedure returns (autoDelete), which may
+// be before BeginThread itself returns. The caller may use the pointer only while it knows the
+// procedure is still running (held on something the caller controls), e.g. to duplicate the
+// thread handle so as to wait for the end; it must never delete it.
 CWinThread* BeginThread(CWinThread::ThreadProcedure procedure, void* parameter,
                         int priority = THREAD_PRIORITY_NORMAL, UINT stackSize = 0,
                         LPSECURITY_ATTRIBUTES security = nullptr);

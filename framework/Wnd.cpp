@@ -1,6 +1,8 @@
 // Window objects, their message tables and the framework window class.
 #include "framework/Wnd.h"
 
+#include <utility>
+
 IMPLEMENT_RUNTIME_CLASS(CWnd, CObject)
 
 namespace {
@@ -27,34 +29,51 @@ CWnd* CWnd::FromHandle(HWND hwnd) noexcept {
     return static_cast<CWnd*>(GetPropA(hwnd, kObjectProperty));
 }
 
-void CWnd::BindHandle(HWND hwnd) noexcept {
+bool CWnd::BindHandle(HWND hwnd) noexcept {
+    // Without the property no message would reach this object: the window would run with none
+    // of its handlers.
+    if (!SetPropA(hwnd, kObjectProperty, this)) return false;
     hwnd_ = hwnd;
-    SetPropA(hwnd, kObjectProperty, this);
+    ownedWindow_.reset(hwnd);
+    return true;
 }
 
 void CWnd::UnbindHandle() noexcept {
     if (hwnd_ != nullptr) RemovePropA(hwnd_, kObjectProperty);
+    // The window is already going: let go of it without destroying it again.
+    ownedWindow_.release();
     hwnd_ = nullptr;
-    ownsWindow_ = false;
+}
+
+void CWnd::Attach(HWND hwnd) noexcept {
+    DestroyWindowNow();
+    hwnd_ = hwnd;
+}
+
+void CWnd::AdoptWindow(OwnedWindow window) noexcept {
+    DestroyWindowNow();
+    hwnd_ = window.get();
+    ownedWindow_ = std::move(window);
 }
 
 HWND CWnd::Detach() noexcept {
     HWND hwnd = hwnd_;
+    if (hwnd != nullptr && FromHandle(hwnd) == this) RemovePropA(hwnd, kObjectProperty);
+    ownedWindow_.release();
     hwnd_ = nullptr;
-    ownsWindow_ = false;
     return hwnd;
 }
 
 void CWnd::DestroyWindowNow() noexcept {
-    if (hwnd_ == nullptr) return;
-    HWND hwnd = hwnd_;
-    if (IsWindow(hwnd)) ::DestroyWindow(hwnd); // WM_NCDESTROY clears hwnd_ for bound windows
+    // hwnd_ stays set while an owned window is destroyed: its last messages are still handled
+    // through it, and WM_NCDESTROY clears it for a bound window.
+    ownedWindow_.reset();
     hwnd_ = nullptr;
-    ownsWindow_ = false;
 }
 
 bool CWnd::CreateFrameworkWindow(DWORD exStyle, const char* title, DWORD style, int x, int y, int width,
                                  int height, HWND parent, HMENU menu) {
+    DestroyWindowNow();
     HINSTANCE instance = ModuleInstance();
     WNDCLASSA existing;
     if (!GetClassInfoA(instance, kWindowClassName, &existing)) {
@@ -65,11 +84,10 @@ bool CWnd::CreateFrameworkWindow(DWORD exStyle, const char* title, DWORD style, 
         wc.lpszClassName = kWindowClassName;
         if (RegisterClassA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     }
+    // WM_NCCREATE binds the window to this object, which owns it from then on.
     HWND hwnd = CreateWindowExA(exStyle, kWindowClassName, title, style, x, y, width, height, parent, menu,
                                 instance, this);
-    if (hwnd == nullptr) return false;
-    ownsWindow_ = true;
-    return true;
+    return hwnd != nullptr;
 }
 
 LRESULT CWnd::DefaultProcessing(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -87,14 +105,13 @@ LRESULT CALLBACK CWnd::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, L
     if (self == nullptr && message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
         self = static_cast<CWnd*>(create->lpCreateParams);
-        if (self != nullptr) self->BindHandle(hwnd);
+        // FALSE from WM_NCCREATE fails the creation, and CreateFrameworkWindow reports it.
+        if (self != nullptr && !self->BindHandle(hwnd)) return FALSE;
     }
     if (self == nullptr) return DefWindowProcA(hwnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         LRESULT result = self->Dispatch(message, wParam, lParam);
-        RemovePropA(hwnd, kObjectProperty);
-        self->hwnd_ = nullptr;
-        self->ownsWindow_ = false;
+        self->UnbindHandle();
         self->OnWindowGone();
         return result;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "framework/HandlerTable.h"
+#include "framework/Handles.h"
 #include "framework/Object.h"
 #include "framework/Text.h"
 
@@ -33,7 +34,7 @@ public:
     CWnd() noexcept = default;
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
-    // Destroys a window that still exists and belongs to this object.
+    // Destroys a window that still exists and belongs to this object; a borrowed one is left.
     ~CWnd() override;
 
     HWND GetSafeHwnd() const noexcept { return hwnd_; }
@@ -44,11 +45,16 @@ public:
     bool CreateFrameworkWindow(DWORD exStyle, const char* title, DWORD style, int x, int y, int width,
                                int height, HWND parent, HMENU menu);
 
-    // Binds this object to an existing window without routing its messages (controls of a dialog).
-    void Attach(HWND hwnd) noexcept { hwnd_ = hwnd; }
+    // Borrows an existing window without routing its messages (the controls of a dialog, which go
+    // with the dialog): the object never destroys it. A window the object owned until now is
+    // destroyed first.
+    void Attach(HWND hwnd) noexcept;
+    // Lets go of the window without destroying it; the caller takes over a window this object
+    // owned. Its messages no longer reach this object.
     HWND Detach() noexcept;
 
-    // Destroys the window; the object stays, without a window.
+    // Destroys the window if this object owns it, and forgets a borrowed one; the object stays,
+    // without a window.
     void DestroyWindowNow() noexcept;
 
     virtual const MessageTable* GetMessageTable() const noexcept { return &messageTable; }
@@ -64,17 +70,26 @@ protected:
     // Routes a message through the table chain; default processing when no entry matches.
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 
-    // Called once the window handle is bound (before WM_CREATE reaches the tables).
-    void BindHandle(HWND hwnd) noexcept;
+    // Takes over a window made for this object without routing its messages (a control it
+    // creates): destroying the object destroys the window.
+    void AdoptWindow(OwnedWindow window) noexcept;
+
+    // Binds a window this object is making (before WM_CREATE reaches the tables): its messages
+    // reach this object, which owns it. False when the binding cannot be recorded on the window;
+    // the caller must then fail the window's creation.
+    bool BindHandle(HWND hwnd) noexcept;
     // Undoes BindHandle when the window is going (window procedures other than CWnd's use it).
     void UnbindHandle() noexcept;
     // Called when the window is gone (WM_NCDESTROY).
     virtual void OnWindowGone() noexcept {}
 
+    // The window this object stands for, owned or borrowed; null for none.
     HWND hwnd_ = nullptr;
-    bool ownsWindow_ = false;
 
 private:
+    // Holds hwnd_ too when this object owns its window; empty when it only borrows one.
+    OwnedWindow ownedWindow_;
+
     static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 };
 

@@ -19,7 +19,7 @@ int PieceOf(UINT count) { return count > static_cast<UINT>(INT_MAX) ? INT_MAX : 
 
 ULONGLONG CSocketFile::GetPosition() const { ThrowNotSupportedException(); }
 bool CSocketFile::Open(const char*, UINT, CFileException*) { ThrowNotSupportedException(); }
-CFile* CSocketFile::Duplicate() const { ThrowNotSupportedException(); }
+std::unique_ptr<CFile> CSocketFile::Duplicate() const { ThrowNotSupportedException(); }
 void CSocketFile::SetLength(ULONGLONG) { ThrowNotSupportedException(); }
 ULONGLONG CSocketFile::GetLength() const { ThrowNotSupportedException(); }
 void CSocketFile::LockRange(ULONGLONG, ULONGLONG) { ThrowNotSupportedException(); }

@@ -15,7 +15,7 @@ public:
     // Refused (CNotSupportedException): a stream has no position, length, locks or name to open.
     ULONGLONG GetPosition() const override;
     bool Open(const char* path, UINT openFlags, CFileException* error = nullptr) override;
-    CFile* Duplicate() const override;
+    std::unique_ptr<CFile> Duplicate() const override;
     void SetLength(ULONGLONG length) override;
     ULONGLONG GetLength() const override;
     void LockRange(ULONGLONG position, ULONGLONG count) override;

@@ -9,6 +9,12 @@
 
 #include "tests/app/TestFiles.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cstdio>
+#endif
+
 namespace {
 
 // What the text translation must deliver, written the slow, obvious way.
@@ -40,7 +46,34 @@ std::string ReadAll(const CText& path, size_t blockSize, size_t chunk) {
     return out;
 }
 
-TEST(TextFileReader, TranslatesAcrossBlockAndChunkBoundaries) {
+// The translation cases run once per scan: byte by byte, and with SSE2 where the processor has it.
+class TextFileReaderScan : public ::testing::TestWithParam<TextScan> {
+protected:
+    void SetUp() override {
+        if (!ForceTextScan(GetParam())) GTEST_SKIP() << "this processor cannot run the scan";
+    }
+    void TearDown() override { ForceTextScan(BestTextScan()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Scans, TextFileReaderScan, ::testing::Values(TextScan::plain, TextScan::sse2),
+                         [](const ::testing::TestParamInfo<TextScan>& info) {
+                             return std::string(info.param == TextScan::sse2 ? "sse2" : "plain");
+                         });
+
+TEST(TextScan, TheFastScanIsChosenWhereTheProcessorHasIt) {
+#if defined(__i386__) || defined(__x86_64__)
+    // Every machine these tests run on has SSE2; a detection that missed it would leave the
+    // program slow everywhere and the fast path untested.
+    EXPECT_EQ(TextScan::sse2, BestTextScan());
+#endif
+    EXPECT_EQ(BestTextScan(), ActiveTextScan());
+    ASSERT_TRUE(ForceTextScan(TextScan::plain));
+    EXPECT_EQ(TextScan::plain, ActiveTextScan());
+    EXPECT_TRUE(ForceTextScan(BestTextScan()));
+    EXPECT_EQ(BestTextScan(), ActiveTextScan());
+}
+
+TEST_P(TextFileReaderScan, TranslatesAcrossBlockAndChunkBoundaries) {
     // CR LF pairs and lone CRs placed so that every block and read size below splits some of them.
     std::string raw;
     for (int i = 0; i < 300; ++i) {
@@ -57,7 +90,7 @@ TEST(TextFileReader, TranslatesAcrossBlockAndChunkBoundaries) {
     }
 }
 
-TEST(TextFileReader, InPlaceTranslationAroundTheSixteenByteScan) {
+TEST_P(TextFileReaderScan, InPlaceTranslationAroundTheSixteenByteScan) {
     // Lines of every length around the scan width, so CRs fall at each offset of a scan while the
     // distance between the translated and the raw bytes grows through 1 to 16 and beyond; then
     // Ctrl-Z at each offset after a run of CR LFs.
@@ -85,7 +118,7 @@ TEST(TextFileReader, InPlaceTranslationAroundTheSixteenByteScan) {
     }
 }
 
-TEST(TextFileReader, RandomTextsMatchTheSlowTranslation) {
+TEST_P(TextFileReaderScan, RandomTextsMatchTheSlowTranslation) {
     // Few kinds of byte, so CR LF pairs, CR CR LF and Ctrl-Z meet block and read boundaries often.
     const char alphabet[] = {'\r', '\r', '\r', '\n', '\n', '\0', 'a', 'b', 'c', 'd', 'e', 'f'};
     std::mt19937 random(20261208);
@@ -100,7 +133,7 @@ TEST(TextFileReader, RandomTextsMatchTheSlowTranslation) {
     }
 }
 
-TEST(TextFileReader, CrLfStraddlingTheDefaultBlockBoundary) {
+TEST_P(TextFileReaderScan, CrLfStraddlingTheDefaultBlockBoundary) {
     for (size_t at : {size_t{511}, size_t{65535}, TextFileReader::kBlockSize - 1}) {
         std::string raw(at, 'x');
         raw += "\r\ny\r";
@@ -112,7 +145,7 @@ TEST(TextFileReader, CrLfStraddlingTheDefaultBlockBoundary) {
     }
 }
 
-TEST(TextFileReader, CtrlZEndsTheData) {
+TEST_P(TextFileReaderScan, CtrlZEndsTheData) {
     struct Row {
         std::string raw, want;
     } rows[] = {
@@ -179,6 +212,54 @@ TEST(ReadOnlyFile, RefusesMissingFilesAndDirectories) {
     char buffer[8];
     EXPECT_EQ(5, file.Read(buffer, sizeof buffer));
     EXPECT_EQ(0, file.Read(buffer, sizeof buffer));
+}
+
+// The program that started us may delete or rename the file to send (or the configuration) while
+// we read it; the reader's handle must not stand in its way, and must go on reading the data.
+bool DeleteWhileOpen(const std::string& path) {
+#if defined(_WIN32)
+    return DeleteFileA(path.c_str()) != FALSE;
+#else
+    return std::remove(path.c_str()) == 0;
+#endif
+}
+
+bool RenameWhileOpen(const std::string& from, const std::string& to) {
+#if defined(_WIN32)
+    return MoveFileA(from.c_str(), to.c_str()) != FALSE;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+bool Exists(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file != nullptr) std::fclose(file);
+    return file != nullptr;
+}
+
+TEST(TextFileReader, OthersMayDeleteOrRenameTheFileWhileItIsRead) {
+    const std::string raw = std::string(10000, 'a') + "\r\n" + std::string(10000, 'b');
+    for (bool rename : {false, true}) {
+        SCOPED_TRACE(rename ? "rename" : "delete");
+        ScratchFile file(raw, "held-open.txt");
+        const std::string path(file.Path().Data());
+        const std::string moved = path + ".moved";
+        TextFileReader reader(4096);
+        ASSERT_TRUE(reader.Open(file.Path()));
+        std::vector<char> buffer(raw.size());
+        size_t first = reader.Read(buffer.data(), 5000);
+        ASSERT_EQ(5000u, first);
+
+        EXPECT_TRUE(rename ? RenameWhileOpen(path, moved) : DeleteWhileOpen(path));
+        size_t rest = reader.Read(buffer.data() + first, buffer.size() - first);
+        EXPECT_EQ(Expected(raw), std::string(buffer.data(), first + rest));
+        reader.Close();
+
+        EXPECT_FALSE(Exists(path));
+        EXPECT_EQ(rename, Exists(moved));
+        std::remove(moved.c_str());
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Fuzzes the text reader and the payload loader with arbitrary file bodies, raw block sizes and
 // read sizes, against a plain translation: CR LF becomes LF, the first Ctrl-Z ends the data,
-// every other byte stays. Input: a block-size byte, a read-size seed byte, then the file's bytes.
+// every other byte stays. Every input runs through each scan the processor has (byte by byte,
+// and SSE2). Input: a block-size byte, a read-size seed byte, then the file's bytes.
 #include "app/PayloadLoader.h"
 #include "framework/TextFileReader.h"
 #include "tests/fuzz/FuzzSupport.h"
@@ -47,22 +48,7 @@ const std::string& ScratchFile() {
     return path;
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) return 0;
-    // Small blocks put every boundary case within reach; now and then the real size.
-    size_t block = (data[0] & 0x80) != 0 ? TextFileReader::kBlockSize : 2 + data[0] % 64;
-    uint32_t sizes = data[1] * 2654435761u + 1;
-    std::string body(reinterpret_cast<const char*>(data) + 2, size - 2);
-
-    FILE* file = std::fopen(ScratchFile().c_str(), "wb");
-    FUZZ_CHECK(file != nullptr);
-    FUZZ_CHECK(std::fwrite(body.data(), 1, body.size(), file) == body.size());
-    FUZZ_CHECK(std::fclose(file) == 0);
-    std::string want = PlainTranslation(body);
-    CText path(ScratchFile().c_str());
-
+void CheckReading(const CText& path, const std::string& want, size_t block, uint32_t sizes) {
     // Reads of changing sizes: below a block they go through the reader's own block, from one
     // block up straight into the caller's buffer.
     TextFileReader reader(block);
@@ -90,6 +76,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CText payload("left over");
     FUZZ_CHECK(LoadPayload(path, payload, block) == PayloadLoad::loaded);
     FUZZ_CHECK(ToString(payload) == want);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    // Small blocks put every boundary case within reach; now and then the real size.
+    size_t block = (data[0] & 0x80) != 0 ? TextFileReader::kBlockSize : 2 + data[0] % 64;
+    uint32_t sizes = data[1] * 2654435761u + 1;
+    std::string body(reinterpret_cast<const char*>(data) + 2, size - 2);
+
+    FILE* file = std::fopen(ScratchFile().c_str(), "wb");
+    FUZZ_CHECK(file != nullptr);
+    FUZZ_CHECK(std::fwrite(body.data(), 1, body.size(), file) == body.size());
+    FUZZ_CHECK(std::fclose(file) == 0);
+    std::string want = PlainTranslation(body);
+    CText path(ScratchFile().c_str());
+
+    // SSE2 is part of x86-64, where the fuzzer runs: a refusal would leave that scan untried
+    // without a word.
+    FUZZ_CHECK(BestTextScan() == TextScan::sse2);
+    for (TextScan scan : {TextScan::plain, TextScan::sse2}) {
+        FUZZ_CHECK(ForceTextScan(scan));
+        CheckReading(path, want, block, sizes);
+    }
+    ForceTextScan(BestTextScan());
 
     // Removed at once: libFuzzer ends a timed run without running static destructors.
     std::remove(ScratchFile().c_str());

@@ -108,7 +108,7 @@ TEST_F(SocketFileRead, PositionalOperationsAreRefusedWithTheSharedException) {
     }
     EXPECT_EQ(file.Seek(100, CFile::begin), 0u);
     EXPECT_NO_THROW(file.Flush());
-    EXPECT_EQ(file.fileHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(file.GetFileHandle(), INVALID_HANDLE_VALUE);
     EXPECT_STREQ(file.GetRuntimeClass()->className, "CSocketFile");
     EXPECT_STREQ(file.GetRuntimeClass()->base->className, "CFile");
 }
