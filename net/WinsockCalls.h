@@ -1,6 +1,8 @@
 // Every Windows Sockets call the transport makes, and the two window-system calls whose failure
-// it must survive, go through these forwards. In the product they are plain inline calls; a build
-// with PARVOLET_FAULT_INJECTION lets a test make the K-th call fail with a realistic error.
+// it must survive, go through these forwards. Each asks InjectFailure first; which definition of
+// it a program gets is chosen when it is linked: the product links net/NoFaults.cpp (never
+// fails), tests that make the K-th call fail with a realistic error link the injector in
+// tests/support/ instead. The transport itself is compiled once for both.
 #pragma once
 
 #include <windows.h>
@@ -26,13 +28,10 @@ enum class Call {
     SetTimer,     // the blocking wait's timer
 };
 
-#ifdef PARVOLET_FAULT_INJECTION
-// Counts the call and answers true when it is the one armed to fail; the Winsock error (or, for
-// the window-system calls, the Win32 error) is then already set.
+// True when this call is to fail; the Winsock error (or, for the window-system calls, the Win32
+// error) is then already set. Defined outside the transport's library: a program that links
+// neither definition, or both, does not link.
 bool InjectFailure(Call call) noexcept;
-#else
-inline bool InjectFailure(Call) noexcept { return false; }
-#endif
 
 inline int Startup(WORD version, WSADATA* data) {
     // WSAStartup reports its error as the result, not through WSAGetLastError.

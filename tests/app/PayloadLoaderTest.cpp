@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "tests/app/TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

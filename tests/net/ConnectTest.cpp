@@ -1,7 +1,7 @@
 // Opening and connecting: numeric and named hosts, refusals, unresolvable names, port wrapping.
 #include "net/Socket.h"
 #include "net/SocketRegistry.h"
-#include "tests/net/LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 
 class Connect : public NetTest {};
 

@@ -1,10 +1,10 @@
 // The transport with its call seam armed: every call of a whole conversation made to fail in
 // turn, and the window and timer refusals that must surface as resource exceptions.
 #include "framework/Exceptions.h"
-#include "net/FaultInjector.h"
+#include "tests/support/FaultInjector.h"
 #include "net/SocketFile.h"
 #include "net/SocketRegistry.h"
-#include "tests/net/LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 
 namespace {
 // One conversation as the transfer has it: open, connect, read a greeting, send, finish.

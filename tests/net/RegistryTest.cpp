@@ -3,7 +3,7 @@
 #include "net/Socket.h"
 #include "net/SocketMessages.h"
 #include "net/SocketRegistry.h"
-#include "tests/net/LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 
 #include <string>
 #include <vector>

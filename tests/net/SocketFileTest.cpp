@@ -2,7 +2,7 @@
 // the end of the stream, resets, and the refused file operations.
 #include "framework/Exceptions.h"
 #include "net/SocketFile.h"
-#include "tests/net/LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 
 #include <functional>
 

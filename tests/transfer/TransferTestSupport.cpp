@@ -2,7 +2,7 @@
 #include "TransferTestSupport.h"
 
 #include "net/SocketStartup.h"
-#include "tests/net/LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 
 #include <gtest/gtest.h>
 

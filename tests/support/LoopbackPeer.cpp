@@ -1,5 +1,5 @@
 // The scripted loopback peer of the socket tests.
-#include "tests/net/LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 
 #include <cstring>
 

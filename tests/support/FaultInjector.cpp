@@ -1,5 +1,5 @@
-// The fault injector behind the call seam (test builds only).
-#include "net/FaultInjector.h"
+// The fault injector behind the call seam, for test programs only.
+#include "tests/support/FaultInjector.h"
 
 #include <atomic>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -1,6 +1,7 @@
 // Test-only control of the transport's call seam: arms one call (by its number among all
 // counted calls, or among the calls of one kind) to fail with a realistic error. Process-wide,
-// so a transfer on a worker thread is reached too. Built only with PARVOLET_FAULT_INJECTION.
+// so a transfer on a worker thread is reached too. A test program links it
+// (parvolet_fault_injector) in place of the product's parvolet_no_faults.
 #pragma once
 
 #include "net/WinsockCalls.h"

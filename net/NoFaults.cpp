@@ -1,0 +1,10 @@
+// The product's answer at the call seam: no call is ever made to fail. It lives in its own object
+// library (parvolet_no_faults), not in the transport's, so that the fault tests can link the
+// injector in its place without the two meeting in one program.
+#include "net/WinsockCalls.h"
+
+namespace winsock {
+
+bool InjectFailure(Call) noexcept { return false; }
+
+} // namespace winsock
