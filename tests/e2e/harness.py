@@ -337,20 +337,26 @@ class ParvoletTestCase(unittest.TestCase):
 
     # ---- cleanup -----------------------------------------------------------------------------
 
+    def stop_program(self):
+        """Ends the program if it still runs; the fixture may then start it again."""
+        if self.running() and self.pid is not None:
+            try:
+                self.driver.ask("kill %d" % self.pid)
+            except (AssertionError, OSError, ValueError):
+                pass
+        if self.launcher is not None:
+            try:
+                self.launcher.wait(timeout=WAIT_SECONDS)
+            except subprocess.TimeoutExpired:
+                self.launcher.kill()
+                self.launcher.wait(timeout=5)
+            self.launcher.stdout.close()
+        self.launcher = None
+        self.pid = None
+
     def _stop_all(self):
         try:
-            if self.running() and self.pid is not None:
-                try:
-                    self.driver.ask("kill %d" % self.pid)
-                except (AssertionError, OSError, ValueError):
-                    pass
-            if self.launcher is not None:
-                try:
-                    self.launcher.wait(timeout=WAIT_SECONDS)
-                except subprocess.TimeoutExpired:
-                    self.launcher.kill()
-                    self.launcher.wait(timeout=5)
-                self.launcher.stdout.close()
+            self.stop_program()
         finally:
             self.driver.close()
             if self.receiver is not None:

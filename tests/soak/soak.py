@@ -279,6 +279,12 @@ def make_run_class(harness):
             self.expect_exit(2)
             self.check_nothing_sent(receiver)
 
+        def end_run(self):
+            self.stop_program()
+            if self.receiver is not None:
+                self.receiver.stop()
+                self.receiver = None
+
         def cleanup(self):
             self.doCleanups()  # the program, the driver, the receiver and the scratch folder
 
@@ -297,40 +303,50 @@ def soak(arguments, harness):
     SoakRun = make_run_class(harness)
     rng = random.Random(arguments.seed)
     counts = {"stuck": 0, "focus": 0, "frames": 0, "exits": 0, "states": 0}
+    # One fixture (scratch folder, driver session) for consecutive runs, a fresh one after a
+    # stuck run, whose driver may be the part that hung.
+    run = None
     for index in range(arguments.runs):
         mode = MODES[index % len(MODES)]
-        run = SoakRun()
         started = time.monotonic()
         fault = None
+        described = mode
         try:
-            run.setUp()
+            if run is None:
+                run = SoakRun()
+                run.setUp()
             run.configure(rng, mode, arguments.bound)
-            try:
-                run.run_mode()
-            except Fault:
-                raise
-            except Exception as error:  # a harness wait or answer that ran out, a dead driver
-                raise Fault("stuck", "%s: %s" % (type(error).__name__, str(error).splitlines()[0] if str(error) else ""))
+            described = "%s, %s" % (mode, options_text(run))
+            run.run_mode()
         except Fault as error:
             fault = error
+        except Exception as error:  # a harness wait or answer that ran out, a dead driver
+            first = str(error).splitlines()[0] if str(error) else ""
+            fault = Fault("stuck", "%s: %s" % (type(error).__name__, first))
         finally:
             try:
-                run.cleanup()
+                if run is not None:
+                    run.end_run()
+                    if fault is not None and fault.kind == "stuck":
+                        run.cleanup()
+                        run = None
             except Exception as error:  # a failed cleanup must not end the soak
                 print("run %d: cleanup: %s" % (index + 1, error), flush=True)
+                run = None
         seconds = time.monotonic() - started
         if fault is not None:
             counts[fault.kind] += 1
-            print("run %d (%s, %s): %s [%.1f s]" % (index + 1, mode, options_text(run), fault, seconds), flush=True)
+            print("run %d (%s): %s [%.1f s]" % (index + 1, described, fault, seconds), flush=True)
         elif arguments.verbose:
-            print("run %d (%s, %s): ok [%.1f s]" % (index + 1, mode, options_text(run), seconds), flush=True)
+            print("run %d (%s): ok [%.1f s]" % (index + 1, described, seconds), flush=True)
+    if run is not None:
+        run.cleanup()
     return counts
 
 
 def options_text(run):
-    options = getattr(run, "options", {})
-    text = " ".join("%s=%s" % item for item in sorted(options.items())) or "defaults"
-    return "%s, %d payload bytes" % (text, len(getattr(run, "payload", b"")))
+    text = " ".join("%s=%s" % item for item in sorted(run.options.items())) or "defaults"
+    return "%s, %d payload bytes" % (text, len(run.payload))
 
 
 def main():
