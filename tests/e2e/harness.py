@@ -31,6 +31,11 @@ TEXT_CONFIRM_CANCEL = ("Registration is not complete.\n\n"
 
 GOOD_INI = "[Network]\nServerAddress=127.0.0.1\nClientID=7\nPort={port}\n"
 
+# Bounds of the waits for a state, a window, an answer or an exit. They only stop a hang: on a
+# loaded machine Wine can take many seconds to start a program or to handle a message, and a
+# test must not fail for that.
+WAIT_SECONDS = 60.0
+
 
 def _env_path(name):
     value = os.environ.get(name, "")
@@ -50,7 +55,7 @@ def windows_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
-def wait_for(predicate, timeout=10.0, interval=0.05, message="condition"):
+def wait_for(predicate, timeout=WAIT_SECONDS, interval=0.05, message="condition"):
     """Polls predicate until it returns a true value and returns that value."""
     deadline = time.monotonic() + timeout
     while True:
@@ -97,7 +102,7 @@ class Driver:
                                         stderr=subprocess.DEVNULL, cwd=cwd)
         self.reader = LineReader(self.process.stdout)
 
-    def ask(self, command, timeout=15.0):
+    def ask(self, command, timeout=WAIT_SECONDS):
         self.process.stdin.write((command + "\n").encode("latin-1"))
         self.process.stdin.flush()
         line = self.reader.readline(timeout)
@@ -124,7 +129,7 @@ class Driver:
 class Receiver:
     """The loopback test receiver: its port, then one JSON record per connection."""
 
-    def __init__(self, binary, connections=1, timeout_seconds=30, output_dir=None, **options):
+    def __init__(self, binary, connections=1, timeout_seconds=120, output_dir=None, **options):
         command = [binary, "--port", "0", "--connections", str(connections), "--timeout-seconds",
                    str(timeout_seconds)]
         for key, value in options.items():
@@ -133,14 +138,14 @@ class Receiver:
             command += ["--output-dir", output_dir]
         self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.reader = LineReader(self.process.stdout)
-        first = self.reader.readline(10)
+        first = self.reader.readline(WAIT_SECONDS)
         if not first or not first.startswith("PORT "):
             self.stop()
             raise AssertionError("receiver did not report its port (got %r)" % first)
         self.port = int(first.split()[1])
         self.records = []
 
-    def next_record(self, timeout=30.0):
+    def next_record(self, timeout=WAIT_SECONDS):
         line = self.reader.readline(timeout)
         if line is None:
             return None
@@ -200,12 +205,12 @@ class ParvoletTestCase(unittest.TestCase):
         program = windows_path(os.path.join(self.folder, "parvolet.exe"))
         self.launcher = subprocess.Popen([self.wine_run, self.dlgdrive, "launch", program], cwd=self.folder,
                                          env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        line = LineReader(self.launcher.stdout).readline(30)
+        line = LineReader(self.launcher.stdout).readline(WAIT_SECONDS)
         if not line or not line.startswith("PID "):
             raise AssertionError("parvolet.exe did not start (launcher said %r)" % line)
         self.pid = int(line.split()[1])
 
-    def exit_code(self, timeout=15.0):
+    def exit_code(self, timeout=WAIT_SECONDS):
         try:
             return self.launcher.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -224,7 +229,7 @@ class ParvoletTestCase(unittest.TestCase):
     def dump(self, hwnd):
         return self.driver.ask("dump %d" % hwnd)
 
-    def message_box(self, timeout=15.0):
+    def message_box(self, timeout=WAIT_SECONDS):
         """Waits for the program's visible message box and reads it as a user sees it."""
         def visible_box():
             boxes = [w for w in self.windows("message_box") if w["visible"]]
@@ -244,7 +249,7 @@ class ParvoletTestCase(unittest.TestCase):
             "icon_rect": state["icon_rect"],
         }
 
-    def dialog_state(self, timeout=15.0):
+    def dialog_state(self, timeout=WAIT_SECONDS):
         """Waits for the progress dialog and reads its texts and buttons."""
         def visible_dialog():
             dialogs = [w for w in self.windows("dialog") if w["visible"]]
@@ -269,6 +274,12 @@ class ParvoletTestCase(unittest.TestCase):
         answer = self.driver.ask("click %d %d" % (hwnd, control_id))
         self.assertTrue(answer["ok"], answer)
 
+    def click_and_wait(self, hwnd, control_id):
+        """Presses a button and returns once the dialog has handled it, so the next reading shows
+        what the click did. Not for a button that opens a message box."""
+        answer = self.driver.ask("click-wait %d %d" % (hwnd, control_id), timeout=WAIT_SECONDS + 30)
+        self.assertTrue(answer["ok"], answer)
+
     def press(self, hwnd, key):
         answer = self.driver.ask("key %d %s" % (hwnd, key))
         self.assertTrue(answer["ok"], answer)
@@ -286,7 +297,7 @@ class ParvoletTestCase(unittest.TestCase):
         width, height = right - left, bottom - top
         result = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, left, top),
                                  "-depth", "8", "rgb:-"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                timeout=20)
+                                timeout=WAIT_SECONDS)
         if result.returncode != 0 or len(result.stdout) < width * height * 3:
             return None
         return width, height, result.stdout[:width * height * 3]
@@ -326,20 +337,26 @@ class ParvoletTestCase(unittest.TestCase):
 
     # ---- cleanup -----------------------------------------------------------------------------
 
+    def stop_program(self):
+        """Ends the program if it still runs; the fixture may then start it again."""
+        if self.running() and self.pid is not None:
+            try:
+                self.driver.ask("kill %d" % self.pid)
+            except (AssertionError, OSError, ValueError):
+                pass
+        if self.launcher is not None:
+            try:
+                self.launcher.wait(timeout=WAIT_SECONDS)
+            except subprocess.TimeoutExpired:
+                self.launcher.kill()
+                self.launcher.wait(timeout=5)
+            self.launcher.stdout.close()
+        self.launcher = None
+        self.pid = None
+
     def _stop_all(self):
         try:
-            if self.running() and self.pid is not None:
-                try:
-                    self.driver.ask("kill %d" % self.pid, timeout=5)
-                except (AssertionError, OSError, ValueError):
-                    pass
-            if self.launcher is not None:
-                try:
-                    self.launcher.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    self.launcher.kill()
-                    self.launcher.wait(timeout=5)
-                self.launcher.stdout.close()
+            self.stop_program()
         finally:
             self.driver.close()
             if self.receiver is not None:

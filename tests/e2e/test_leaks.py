@@ -1,7 +1,8 @@
 """Long dialog sessions of the real parvolet.exe: hundreds of Retry cycles against a server that
 refuses, and a shorter run against one that accepts and closes at once. The process's handles,
 threads, windows and memory, read from outside through the window driver, must stay flat, and
-every connection must be closed by the program."""
+every connection must be closed by the program. Each cycle waits for what the dialog or the server
+shows, never for how fast a cycle went, so the runs hold on a loaded machine."""
 
 import time
 import unittest
@@ -19,9 +20,6 @@ MEMORY_SLACK = 768 * 1024
 # The heap grows for the first hundred or so cycles and then stays (600 cycles measured: +628 KiB
 # over the first 100, +8 KiB over the next 500); the second half of a run must be flat.
 SECOND_HALF_MEMORY_SLACK = 192 * 1024
-
-# How long a Retry is watched for its attempt to show; a refused attempt takes a few ms.
-RETRY_LOOK_SECONDS = 0.5
 
 TCP_ESTABLISHED, TCP_CLOSE_WAIT = "01", "08"
 
@@ -45,7 +43,7 @@ class LeakCase(ParvoletTestCase):
         self.write_ini("[Network]\nServerAddress=127.0.0.1\nClientID=5\nPort=%d\n" % port)
         self.write_file("data.txt", b"a payload that never arrives\n" * 100)
         self.start(" data.txt")
-        return self.wait_failed(self.dialog_state(timeout=30)["hwnd"])
+        return self.wait_failed(self.dialog_state()["hwnd"])
 
     def buttons(self, hwnd):
         state = self.dump(hwnd)
@@ -53,46 +51,52 @@ class LeakCase(ParvoletTestCase):
             raise AssertionError("the dialog is gone")
         return state, {b["id"]: b for b in state["buttons"]}
 
-    def wait_failed(self, hwnd, timeout=15):
+    def wait_failed(self, hwnd):
         def failed():
             state, buttons = self.buttons(hwnd)
             return state["status_bar"] == BAR_FAILURE and buttons[IDRETRY]["visible"] and buttons[IDRETRY]["enabled"]
-        wait_for(failed, timeout=timeout, interval=0.01, message="the failure texts and Retry")
+        wait_for(failed, interval=0.01, message="the failure texts and Retry")
         return hwnd
 
-    def retry(self, hwnd):
-        """Presses Retry and waits for the next failure. True when the Retry button was seen hidden
-        in between (the new attempt was caught running). An attempt that ends before the first look
-        is over well within the look's bound, so the failure seen after it is the new one."""
-        self.click(hwnd, IDRETRY)
-        seen_running = False
-        deadline = time.monotonic() + RETRY_LOOK_SECONDS
-        while time.monotonic() < deadline:
-            _, buttons = self.buttons(hwnd)
-            if not buttons[IDRETRY]["visible"]:
-                seen_running = True
-                break
+    def retry(self, hwnd, receiver=None):
+        """Presses Retry on a failed dialog and waits for the failure of the new attempt. The click
+        is handled before it returns, and handling it hides Retry until the new attempt ends, so
+        the failure waited for is never the old one still on screen. With a receiver, the new
+        attempt's connection must also reach it."""
+        self.click_and_wait(hwnd, IDRETRY)
+        if receiver is not None:
+            record = receiver.next_record()
+            self.assertIsNotNone(record, "a Retry made no connection to the server")
+            self.assertEqual("server-closed", record["ended"])
         self.wait_failed(hwnd)
-        return seen_running
 
-    def settled_stats(self):
-        """The program's counts once its last worker has ended (the thread count has stopped falling)."""
-        previous = None
-        for _ in range(20):
-            stats = self.driver.ask("stats %d" % self.pid, timeout=30)
-            self.assertTrue(stats["ok"], stats)
-            if previous is not None and stats["threads"] == previous["threads"]:
-                return stats
-            previous = stats
+    def stats(self):
+        stats = self.driver.ask("stats %d" % self.pid)
+        self.assertTrue(stats["ok"], stats)
+        return stats
+
+    def settled_stats(self, threads=None):
+        """The program's counts once its last worker has ended: with a thread count given, once
+        it has come down to it (a leaked thread never does; the wait only bounds that); without,
+        once two readings agree."""
+        if threads is not None:
+            return wait_for(lambda: (lambda s: s if s["threads"] <= threads else None)(self.stats()),
+                            interval=0.2, message="the thread count to come down to %d" % threads)
+        readings = [self.stats()]
+
+        def agree():
             time.sleep(0.2)
-        return previous
+            readings.append(self.stats())
+            return readings[-1] if readings[-1]["threads"] == readings[-2]["threads"] else None
+        return wait_for(agree, interval=0, message="two readings of the thread count to agree")
 
     def assert_flat(self, before, after, cycles):
         summary = "after %d cycles: %s -> %s" % (cycles, describe(before), describe(after))
         print(summary)
         self.assertLessEqual(after["handles"], before["handles"] + HANDLE_SLACK, summary)
-        self.assertEqual(before["threads"], after["threads"], summary)
-        self.assertEqual(before["windows"], after["windows"], summary)
+        self.assertLessEqual(after["threads"], before["threads"], summary)
+        # A worker still ending when the first reading was taken can only make it higher.
+        self.assertLessEqual(after["windows"], before["windows"], summary)
         if before["gdi"] is not None and after["gdi"] is not None:
             self.assertLessEqual(after["gdi"], before["gdi"] + 2, summary)
             self.assertLessEqual(after["user"], before["user"] + 2, summary)
@@ -119,25 +123,25 @@ class RetryAgainstRefusingServer(LeakCase):
             self.skipTest("the test receiver is not built")
         refusing = self.start_receiver(mode="refuse")  # reports a port, then stops listening
         hwnd = self.start_session(refusing.port)
+        # Nothing listens, so the server cannot count the attempts: that each handled Retry makes
+        # a new connection attempt is counted at the accepting server of the test below.
         for _ in range(WARM_UP_CYCLES):
             self.retry(hwnd)
         before = self.settled_stats()
         started = time.monotonic()
         half = REFUSED_CYCLES // 2
-        caught = sum(1 for _ in range(half) if self.retry(hwnd))
-        middle = self.settled_stats()
-        caught += sum(1 for _ in range(REFUSED_CYCLES - half) if self.retry(hwnd))
+        for _ in range(half):
+            self.retry(hwnd)
+        middle = self.settled_stats(before["threads"])
+        for _ in range(REFUSED_CYCLES - half):
+            self.retry(hwnd)
         seconds = time.monotonic() - started
-        after = self.settled_stats()
-        print("%d Retry cycles in %.0f s, %d caught running; after %d: %s" % (
-            REFUSED_CYCLES, seconds, caught, half, describe(middle)))
+        after = self.settled_stats(before["threads"])
+        print("%d Retry cycles in %.0f s; after %d: %s" % (REFUSED_CYCLES, seconds, half, describe(middle)))
         self.assert_flat(before, after, REFUSED_CYCLES)
         self.assertLessEqual(after["handles"], middle["handles"])
         if middle["private_bytes"] is not None and after["private_bytes"] is not None:
             self.assertLessEqual(after["private_bytes"], middle["private_bytes"] + SECOND_HALF_MEMORY_SLACK)
-        # A refused attempt is over in a few ms, often before any look at the dialog, so how many
-        # were caught running says nothing; that each Retry really makes a new attempt is counted
-        # at the server in RetryAgainstClosingServer.
         self.end_session(hwnd)
 
 
@@ -146,18 +150,20 @@ class RetryAgainstClosingServer(LeakCase):
         if not self.receiver_binary:
             self.skipTest("the test receiver is not built")
         total = WARM_UP_CYCLES + CLOSED_CYCLES + 1
-        receiver = Receiver(self.receiver_binary, connections=total, timeout_seconds=170, mode="close-at-once")
+        # The server's own bound only stops it should the test hang; the CTest timeout comes first.
+        receiver = Receiver(self.receiver_binary, connections=total, timeout_seconds=600, mode="close-at-once")
         self.addCleanup(receiver.stop)
         hwnd = self.start_session(receiver.port)
+        first = receiver.next_record()
+        self.assertIsNotNone(first, "the first attempt reached no server")
+        # Each Retry is one more connection counted at the server, never a glimpse of the dialog.
         for _ in range(WARM_UP_CYCLES):
-            self.retry(hwnd)
+            self.retry(hwnd, receiver)
         before = self.settled_stats()
         for _ in range(CLOSED_CYCLES):
-            self.retry(hwnd)
-        after = self.settled_stats()
-        records = [receiver.next_record(timeout=10) for _ in range(total)]
-        self.assertNotIn(None, records, "every attempt reached the server")
-        self.assertEqual({"server-closed"}, {r["ended"] for r in records})
+            self.retry(hwnd, receiver)
+        after = self.settled_stats(before["threads"])
+        self.assertEqual(total, len(receiver.records), "connections counted at the server")
         # The server closed first; a connection the program did not close stays in CLOSE_WAIT on
         # its side.
         left_open = [s for s in sockets_to_port(receiver.port) if s[0] in (TCP_ESTABLISHED, TCP_CLOSE_WAIT)]

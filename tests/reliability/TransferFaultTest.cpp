@@ -25,7 +25,9 @@ namespace {
 
 using Messages = std::vector<std::pair<int, int>>;
 
-constexpr DWORD kRunBoundMs = 20000;
+// Bounds of the waits for a run's end, its thread's end and the client's close. They only stop a
+// hang; a loaded machine may take many seconds where an idle one takes milliseconds.
+constexpr DWORD kRunBoundMs = 60000;
 constexpr int kLeakSweeps = 3;
 constexpr int32_t kClientId = 4711;
 const char kSinkTitle[] = "Socket Notification Sink";
@@ -131,7 +133,7 @@ void ServeOnce(SOCKET connection, PeerLog* log, PeerScript script) {
         fd_set set;
         FD_ZERO(&set);
         FD_SET(connection, &set);
-        timeval timeout = {10, 0};
+        timeval timeout = {static_cast<long>(kRunBoundMs / 1000), 0};
         if (select(0, &set, nullptr, nullptr, &timeout) != 1) return; // the client never closed
         int n = recv(connection, buffer, sizeof buffer, 0);
         if (n <= 0) {
@@ -165,7 +167,7 @@ RunOutcome RunOnce(const CText& payload, const std::function<void()>& arm, PeerS
     outcome.peer = *log;
     outcome.accepted = log->accepted;
     const DWORD start = GetTickCount();
-    while (ThreadsNow() > threadsBefore && GetTickCount() - start < 5000) Sleep(20);
+    while (ThreadsNow() > threadsBefore && GetTickCount() - start < kRunBoundMs) Sleep(20);
     outcome.threadEnded = ThreadsNow() <= threadsBefore;
     outcome.sinksAfter = CountOwnWindowsTitled(kSinkTitle);
     return outcome;

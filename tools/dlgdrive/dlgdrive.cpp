@@ -271,6 +271,24 @@ std::string FocusWindow(HWND hwnd) {
     return std::string("{\"ok\":") + Bool(moved) + "}";
 }
 
+// click-wait HWND ID: presses a button and answers only once the dialog has handled the click.
+// A posted click may still sit in the program's queue while the next dump is answered (sent
+// messages go first), so a test reading the state after it cannot tell "not yet handled" from
+// "handled and already over". Only for buttons whose handler opens no modal box, which would
+// hold the answer until the box closes.
+std::string ClickAndWait(const std::string& arguments) {
+    size_t split = arguments.find(' ');
+    if (split == std::string::npos) return "{\"ok\":false,\"error\":\"missing argument\"}";
+    HWND control = GetDlgItem(ParseWindow(arguments.substr(0, split)),
+                              static_cast<int>(std::strtol(arguments.substr(split + 1).c_str(), nullptr, 0)));
+    if (control == nullptr) return "{\"ok\":false,\"error\":\"no such control\"}";
+    // Generous: it only bounds a hang; a loaded machine may take seconds to schedule the program.
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(control, BM_CLICK, 0, 0, SMTO_NORMAL, 60000, &result))
+        return "{\"ok\":false,\"error\":\"not handled\",\"code\":" + std::to_string(GetLastError()) + "}";
+    return "{\"ok\":true}";
+}
+
 std::string Execute(const std::string& line) {
     size_t space = line.find(' ');
     std::string verb = line.substr(0, space);
@@ -292,6 +310,7 @@ std::string Execute(const std::string& line) {
     if (verb == "unlock") return Unlock(rest);
     if (verb == "focus") return FocusWindow(ParseWindow(rest));
     if (verb == "close") return Posted(PostMessageA(ParseWindow(rest), WM_CLOSE, 0, 0));
+    if (verb == "click-wait") return ClickAndWait(rest);
     if (verb == "click" || verb == "command" || verb == "key") {
         size_t split = rest.find(' ');
         if (split == std::string::npos) return "{\"ok\":false,\"error\":\"missing argument\"}";

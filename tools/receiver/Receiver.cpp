@@ -34,6 +34,7 @@ struct Options {
     long long resetAfter = -1;
     long long readRate = 0; // bytes per second; 0: as fast as possible
     double readDelay = 0;
+    double greetingDelay = 0; // before the first greeting byte
     std::string outputDir;
     bool digest = true;
 };
@@ -42,7 +43,8 @@ const char kUsage[] =
     "usage: receiver [--port N] [--connections N] [--timeout-seconds T] [--output-dir DIR]\n"
     "                [--mode serve|refuse|close-at-once|partial-greeting|no-greeting|reset-after]\n"
     "                [--greeting-pieces K] [--hold-seconds S] [--extra-bytes N] [--reset-after N]\n"
-    "                [--read-rate BYTES_PER_SEC] [--read-delay S] [--digest sha256|none]\n";
+    "                [--read-rate BYTES_PER_SEC] [--read-delay S] [--digest sha256|none]\n"
+    "                [--greeting-delay S]\n";
 
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "receiver: %s\n%s", what, kUsage);
@@ -70,6 +72,7 @@ Options Parse(int argc, char** argv) {
         else if (name == "--reset-after") need(), o.resetAfter = static_cast<long long>(number);
         else if (name == "--read-rate") need(), o.readRate = static_cast<long long>(number);
         else if (name == "--read-delay") need(), o.readDelay = number;
+        else if (name == "--greeting-delay") need(), o.greetingDelay = number;
         else if (name == "--mode") o.mode = value;
         else if (name == "--output-dir") o.outputDir = value;
         else if (name == "--digest") o.digest = std::string(value) != "none";
@@ -216,6 +219,7 @@ void Serve(int fd, int connection, const Options& o, std::vector<uint8_t>& buffe
         static const char kGreeting[4] = {'P', 'V', 'G', '1'};
         int pieces = o.greetingPieces > 4 ? 4 : o.greetingPieces;
         bool sent = true;
+        SleepSeconds(o.greetingDelay);
         for (int i = 0; i < pieces && sent; ++i) {
             int from = 4 * i / pieces, to = 4 * (i + 1) / pieces;
             if (i > 0) SleepSeconds(0.05);
