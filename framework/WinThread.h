@@ -32,6 +32,13 @@ public:
     // the main thread). False when the per-thread slot cannot be had.
     bool MakeCurrent() noexcept;
 
+    // The thread's idle pass, which brings user-interface state up to date; a blocking socket wait
+    // runs it with count -1 when its message hook asks for it. True: more idle work is wanted.
+    virtual bool RunIdlePass(LONG count) {
+        (void)count; // this framework keeps no user-interface state to bring up to date
+        return false;
+    }
+
     // True: the object deletes itself when its thread ends, and nobody else may delete it once
     // CreateThread has succeeded. False: the object outlives its thread, and whoever set the
     // flag (before CreateThread) deletes it after the thread has ended.

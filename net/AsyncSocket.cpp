@@ -55,7 +55,9 @@ bool CAsyncSocket::BindLocal(UINT port, const char* localAddress) {
 }
 
 bool CAsyncSocket::SelectEvents(long eventMask) {
-    HWND window = SocketRegistry::Current().notificationWindow;
+    // No registry means no window yet; the close deselects through here and must not make one.
+    SocketRegistry* registry = SocketRegistry::Existing();
+    HWND window = registry != nullptr ? registry->notificationWindow : nullptr;
     return winsock::AsyncSelect(socketHandle, window, SOCKET_NOTIFY_MESSAGE, eventMask) != SOCKET_ERROR;
 }
 
@@ -91,21 +93,23 @@ bool CAsyncSocket::AcceptConnection(CAsyncSocket& target, sockaddr* address, int
         return false;
     }
     if (registry.FindLive(INVALID_SOCKET) != nullptr) {
+        // Erasing first could empty the map and take the thread's window with it, and a failed
+        // registration afterwards would lose the target.
+        registry.MoveLiveHandle(INVALID_SOCKET, accepted);
         target.socketHandle = accepted;
-        registry.UnregisterHandle(INVALID_SOCKET, false);
-        registry.RegisterHandle(accepted, &target, false);
     }
     return true;
 }
 
 void CAsyncSocket::CloseSocketHandle() { CloseOwnHandle(); }
 
-void CAsyncSocket::CloseOwnHandle() {
+void CAsyncSocket::CloseOwnHandle() noexcept {
     if (socketHandle == INVALID_SOCKET) return;
     SOCKET handle = socketHandle;
     winsock::CloseSocket(handle); // nothing useful can be done when it fails
     socketHandle = INVALID_SOCKET;
-    SocketRegistry::Current().RetireHandle(handle, this);
+    // A handle made before the registry could be had was never registered.
+    if (SocketRegistry* registry = SocketRegistry::Existing()) registry->RetireHandle(handle, this);
 }
 
 int CAsyncSocket::ReceiveBytes(void* buffer, int size, int flags) {

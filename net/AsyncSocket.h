@@ -50,5 +50,5 @@ public:
 
 private:
     // The destructor must not reach a derived class's close once that part is gone.
-    void CloseOwnHandle();
+    void CloseOwnHandle() noexcept;
 };

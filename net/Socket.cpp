@@ -3,6 +3,7 @@
 #include "net/Socket.h"
 
 #include "framework/Exceptions.h"
+#include "framework/WinThread.h"
 #include "net/SocketMessages.h"
 #include "net/SocketRegistry.h"
 #include "net/WinsockCalls.h"
@@ -31,7 +32,14 @@ public:
     explicit ThreadTimer(DWORD milliseconds) : id_(winsock::SetThreadTimer(milliseconds)) {
         if (id_ == 0) ThrowResourceException();
     }
-    ~ThreadTimer() { KillTimer(nullptr, id_); }
+    ~ThreadTimer() { Kill(); }
+    // KillTimer sets the thread's last error when it fails, and that is the same slot as the
+    // Winsock error: kill before the wait sets its own result. Nothing useful can be done when it
+    // fails (the timer is gone already).
+    void Kill() noexcept {
+        if (id_ != 0) KillTimer(nullptr, id_);
+        id_ = 0;
+    }
     ThreadTimer(const ThreadTimer&) = delete;
     ThreadTimer& operator=(const ThreadTimer&) = delete;
     UINT_PTR id() const noexcept { return id_; }
@@ -77,6 +85,7 @@ bool CSocket::WaitForEvent(unsigned eventBit) { return WaitWithTimer(eventBit, p
 
 bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
     SocketRegistry& registry = SocketRegistry::Current();
+    CWinThread* thread = GetCurrentThreadObject();
     bool keepWaiting = true;
     WaitFlagScope scope(waitFlag, keepWaiting);
     ThreadTimer timer(timerMilliseconds);
@@ -114,11 +123,12 @@ bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
             if (!tookMessage) {
                 bool queued = PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) != FALSE;
                 bool idle = queued && OnMessagesWaiting();
-                // With idle true a thread object's idle pass would run here; a plain socket has
-                // none. Otherwise sleep, unless a paint handler closed the socket meanwhile, or
-                // one of this wait's own messages arrived since the first look: the look at the
-                // whole queue marks it as seen, and WaitMessage would sleep past it until the
-                // next timer tick.
+                // The idle pass may close the socket or cancel the wait; the loop test sees it.
+                if (idle && thread != nullptr) thread->RunIdlePass(-1);
+                // Otherwise sleep, unless a paint handler closed the socket meanwhile, or one of
+                // this wait's own messages arrived since the first look: the look at the whole
+                // queue marks it as seen, and WaitMessage would sleep past it until the next
+                // timer tick.
                 if (!idle && keepWaiting && !OwnMessageQueued(registry.notificationWindow, timer.id()))
                     SleepUntilMessage(queued);
             }
@@ -127,6 +137,7 @@ bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
         }
     }
 
+    timer.Kill();
     if (!keepWaiting) {
         winsock::SetLastError(WSAEINTR);
         return false;
@@ -173,6 +184,9 @@ int CSocket::ReceiveBytes(void* buffer, int size, int flags) {
 }
 
 int CSocket::SendChunk(const void* data, int length, int flags) {
+    // Public on its own: a nested wait started here would replace and then clear the outer
+    // wait's flag, leaving that wait uncancellable and later calls unrefused.
+    if (RefusedWhileWaiting()) return 0; // 0, not -1: nothing was tried
     return RetryWhenReady(FD_WRITE, [&] { return CAsyncSocket::SendBytes(data, length, flags); });
 }
 

@@ -78,6 +78,11 @@ SocketRegistry& SocketRegistry::Current() {
     return *registry;
 }
 
+SocketRegistry* SocketRegistry::Existing() noexcept {
+    const RegistrySlot& slot = Slot();
+    return slot.Usable() ? static_cast<SocketRegistry*>(slot.Get()) : nullptr;
+}
+
 SocketRegistry::SocketRegistry() = default;
 
 SocketRegistry::~SocketRegistry() { DestroyNotificationWindow(); }
@@ -114,7 +119,7 @@ void SocketRegistry::RegisterHandle(SOCKET handle, CAsyncSocket* socket, bool de
     }
 }
 
-void SocketRegistry::UnregisterHandle(SOCKET handle, bool dead) {
+void SocketRegistry::UnregisterHandle(SOCKET handle, bool dead) noexcept {
     if (dead) {
         auto found = deadHandles.find(handle);
         if (found != deadHandles.end() && --found->second <= 0) deadHandles.erase(found);
@@ -134,14 +139,33 @@ int SocketRegistry::FindDead(SOCKET handle) const {
     return found == deadHandles.end() ? 0 : found->second;
 }
 
-void SocketRegistry::RetireHandle(SOCKET handle, CAsyncSocket* socket) {
+void SocketRegistry::RetireHandle(SOCKET handle, CAsyncSocket*) noexcept {
     UnregisterHandle(handle, false);
     if (notificationWindow == nullptr) return; // the thread's last socket: nothing can be stale
     // Winsock posts nothing for the handle after closesocket, so every notification for it is
     // queued ahead of this confirmation. A mark without a confirmation would never clear and would
-    // silence a later socket given the same number, so mark only when the post succeeded.
-    if (PostMessageA(notificationWindow, SOCKET_DEAD_MESSAGE, static_cast<WPARAM>(handle), 0))
-        RegisterHandle(handle, socket, true);
+    // silence a later socket given the same number, so the mark goes again when the post fails.
+    // Without memory for the mark the handle is forgotten unmarked: a stale notification may then
+    // reach a socket given the same number, which is better than a throw out of a destructor.
+    try {
+        ++deadHandles[handle];
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    if (!PostMessageA(notificationWindow, SOCKET_DEAD_MESSAGE, static_cast<WPARAM>(handle), 0))
+        UnregisterHandle(handle, true);
+}
+
+void SocketRegistry::MoveLiveHandle(SOCKET from, SOCKET to) {
+    auto found = liveHandles.find(from);
+    if (found == liveHandles.end()) return;
+    CAsyncSocket* socket = found->second;
+    try {
+        liveHandles[to] = socket;
+    } catch (const std::bad_alloc&) {
+        ThrowMemoryException();
+    }
+    liveHandles.erase(from); // not the last entry: the window stays
 }
 
 void SocketRegistry::DeliverNotification(SOCKET handle, LPARAM eventWord) {
@@ -152,9 +176,10 @@ void SocketRegistry::DeliverNotification(SOCKET handle, LPARAM eventWord) {
         // A connection being accepted: its target waits under the invalid handle.
         owner = FindLive(INVALID_SOCKET);
         if (owner == nullptr) return; // nobody's: drop it
+        // Registered under the handle first: if that fails the target still waits under the
+        // invalid handle, without the handle, and the exception is the framework's.
+        MoveLiveHandle(INVALID_SOCKET, handle);
         owner->socketHandle = handle;
-        liveHandles.erase(INVALID_SOCKET);
-        liveHandles[handle] = owner;
     }
     int error = EventError(eventWord);
     switch (EventBit(eventWord)) {

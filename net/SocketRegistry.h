@@ -21,8 +21,10 @@ struct PendingNotification {
 
 class SocketRegistry {
 public:
-    // The calling thread's registry.
+    // The calling thread's registry, made on first use (CMemoryException, CResourceException).
     static SocketRegistry& Current();
+    // The calling thread's registry if it has one; never makes one and never throws.
+    static SocketRegistry* Existing() noexcept;
 
     SocketRegistry();
     ~SocketRegistry();
@@ -35,12 +37,18 @@ public:
     void RegisterHandle(SOCKET handle, CAsyncSocket* socket, bool dead);
     // Live: forgets the handle; the last one takes the window, the dead marks and the deferred
     // notifications with it. Dead: counts one confirmation off.
-    void UnregisterHandle(SOCKET handle, bool dead);
+    void UnregisterHandle(SOCKET handle, bool dead) noexcept;
+    // Moves a live registration to another handle (an accepted connection claimed by its
+    // target). The new entry is made before the old one goes, so when it cannot be made
+    // (CMemoryException) the object stays registered under the old handle.
+    void MoveLiveHandle(SOCKET from, SOCKET to);
     CAsyncSocket* FindLive(SOCKET handle) const;
     int FindDead(SOCKET handle) const; // 0 when absent
     // After closesocket: marks the handle dead until its confirmation has been handled, so that
     // notifications still queued for it never reach a socket that is given the same number.
-    void RetireHandle(SOCKET handle, CAsyncSocket* socket);
+    // Never throws, because socket destructors close through it: when the mark cannot be
+    // recorded, no confirmation is posted and the handle is simply forgotten.
+    void RetireHandle(SOCKET handle, CAsyncSocket* socket) noexcept;
     void DeliverNotification(SOCKET handle, LPARAM eventWord);
     int DrainPendingNotifications();
     void DeferNotification(UINT message, SOCKET handle, LPARAM eventWord);

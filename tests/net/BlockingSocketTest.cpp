@@ -3,7 +3,10 @@
 #include "net/Socket.h"
 #include "net/SocketMessages.h"
 #include "net/SocketRegistry.h"
+#include "framework/WinThread.h"
 #include "tests/support/LoopbackPeer.h"
+
+#include <thread>
 
 #include <vector>
 
@@ -77,6 +80,8 @@ TEST_F(BlockingSocket, ACallMadeDuringAWaitIsRefusedWithInProgress) {
         int send = -2, sendError = 0;
         bool connect = true;
         int connectError = 0;
+        int chunk = -2, chunkError = 0;
+        bool stillWaiting = false;
     } seen;
     socket.probe = [&seen](ProbingSocket& s) {
         seen.waiting = s.IsWaiting();
@@ -88,6 +93,10 @@ TEST_F(BlockingSocket, ACallMadeDuringAWaitIsRefusedWithInProgress) {
         sockaddr address = {};
         seen.connect = s.ConnectAddress(&address, sizeof address);
         seen.connectError = WSAGetLastError();
+        // The single send inside SendBytes is public too, and must not start a nested wait.
+        seen.chunk = s.SendChunk("y", 1, 0);
+        seen.chunkError = WSAGetLastError();
+        seen.stillWaiting = s.IsWaiting();
     };
     QueueForeignMessage();
     char buffer[4];
@@ -101,6 +110,9 @@ TEST_F(BlockingSocket, ACallMadeDuringAWaitIsRefusedWithInProgress) {
     EXPECT_EQ(seen.sendError, WSAEINPROGRESS);
     EXPECT_FALSE(seen.connect);
     EXPECT_EQ(seen.connectError, WSAEINPROGRESS);
+    EXPECT_EQ(seen.chunk, 0);
+    EXPECT_EQ(seen.chunkError, WSAEINPROGRESS);
+    EXPECT_TRUE(seen.stillWaiting);
     EXPECT_FALSE(socket.IsWaiting());
 }
 
@@ -184,4 +196,94 @@ TEST_F(BlockingSocket, FinishSendingKeepsToItsBoundWhenThePeerNeverCloses) {
     EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
     EXPECT_GE(elapsed, 250u);
     EXPECT_LT(elapsed, 1500u); // well inside one poll interval
+}
+
+// The wait's timer is killed behind its back before the cancel, so the wait's own KillTimer
+// fails, and a failing KillTimer sets the thread's last error, the same slot as the Winsock
+// error. The interrupted call must still report WSAEINTR.
+TEST_F(BlockingSocket, ACancelledWaitReportsInterruptedEvenWhenItsTimerKillFails) {
+    LoopbackPeer listener([](SOCKET c) { peer::ReceiveAll(c, 3000); });
+    ProbingSocket socket;
+    ConnectTo(socket, listener);
+    PumpMessages(); // the connect's own notifications
+    socket.pollInterval = 50;
+    bool killedTimer = false;
+    socket.probe = [&killedTimer](ProbingSocket& s) {
+        // The thread's only timer is the wait's: find its identifier from its first tick.
+        MSG tick;
+        for (int i = 0; i < 500 && !PeekMessageA(&tick, nullptr, WM_TIMER, WM_TIMER, PM_NOREMOVE); ++i) Sleep(10);
+        if (PeekMessageA(&tick, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE))
+            killedTimer = KillTimer(nullptr, tick.wParam) != FALSE;
+        s.CloseSocketHandle();
+    };
+    QueueForeignMessage();
+    char buffer[4];
+    EXPECT_EQ(socket.ReceiveBytes(buffer, 4, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
+    DropForeignMessages();
+    EXPECT_TRUE(killedTimer);
+}
+
+namespace {
+// A thread object that counts its idle passes and can close a socket from one.
+class IdleCountingThread : public CWinThread {
+public:
+    bool RunIdlePass(LONG count) override {
+        counts.push_back(count);
+        if (closeFromIdle != nullptr) closeFromIdle->CloseSocketHandle();
+        return false;
+    }
+    std::vector<LONG> counts;
+    CSocket* closeFromIdle = nullptr;
+};
+
+// Asks for the idle pass once, when the wait first sees foreign messages queued.
+class IdleAskingSocket : public CSocket {
+public:
+    bool OnMessagesWaiting() override {
+        CSocket::OnMessagesWaiting();
+        if (asked) return false;
+        asked = true;
+        return true;
+    }
+    bool asked = false;
+};
+} // namespace
+
+// The idle pass runs on the waiting thread's own thread object, and code in it may close the
+// socket, which ends the wait at once with WSAEINTR.
+TEST_F(BlockingSocket, AWaitWhoseHookAsksForIdleRunsTheThreadsIdlePass) {
+    LoopbackPeer listener(peer::SendFourBytesLate(1500, "late"));
+    struct Outcome {
+        bool current = false, connected = false, asked = false;
+        int received = -2, error = 0;
+        std::vector<LONG> counts;
+    } outcome;
+    // A thread of its own, so that its thread object is current there and nowhere else.
+    std::thread waiter([&listener, &outcome] {
+        IdleCountingThread threadObject;
+        outcome.current = threadObject.MakeCurrent();
+        IdleAskingSocket socket;
+        threadObject.closeFromIdle = &socket;
+        outcome.connected = socket.OpenSocket(0, SOCK_STREAM, 63, nullptr) &&
+                            socket.ConnectToHost("127.0.0.1", listener.port());
+        if (outcome.connected) {
+            PumpMessages();
+            QueueForeignMessage();
+            char buffer[4];
+            outcome.received = socket.ReceiveBytes(buffer, 4, 0);
+            outcome.error = WSAGetLastError();
+            DropForeignMessages();
+        }
+        outcome.asked = socket.asked;
+        outcome.counts = threadObject.counts;
+        threadObject.closeFromIdle = nullptr;
+    });
+    waiter.join();
+    ASSERT_TRUE(outcome.current);
+    ASSERT_TRUE(outcome.connected);
+    EXPECT_TRUE(outcome.asked);
+    EXPECT_EQ(outcome.counts, std::vector<LONG>{-1});
+    EXPECT_EQ(outcome.received, SOCKET_ERROR);
+    EXPECT_EQ(outcome.error, WSAEINTR);
 }

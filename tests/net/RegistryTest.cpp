@@ -3,8 +3,11 @@
 #include "net/Socket.h"
 #include "net/SocketMessages.h"
 #include "net/SocketRegistry.h"
+#include "framework/Exceptions.h"
+#include "tests/net/FailingAllocation.h"
 #include "tests/support/LoopbackPeer.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -135,4 +138,63 @@ TEST_F(Registry, AWaitSetsOtherSocketsNotificationsAsideAndTheyArriveInOrderLate
     PumpMessages(); // the wait's wake-up delivers them
     EXPECT_EQ(other.seen, (std::vector<std::string>{"read:0", "close:10054"}));
     EXPECT_TRUE(registry.pendingNotifications.empty());
+}
+
+// Closing in a destructor must not throw: without memory for the closed handle's dead mark the
+// socket is still destroyed, its handle is forgotten and the thread's other socket is unharmed.
+TEST_F(Registry, DestroyingASocketWithoutMemoryForItsDeadMarkStillClosesIt) {
+    CSocket keeper;
+    ASSERT_TRUE(keeper.OpenSocket(0, SOCK_STREAM, 0, nullptr));
+    SocketRegistry& registry = SocketRegistry::Current();
+    SOCKET handle = INVALID_SOCKET;
+    unsigned refused = 0;
+    {
+        auto closed = std::make_unique<CSocket>();
+        ASSERT_TRUE(closed->OpenSocket(0, SOCK_STREAM, 0, nullptr));
+        handle = closed->socketHandle;
+        allocation::FailureScope noMemory;
+        closed.reset(); // std::terminate here when the close throws
+        refused = allocation::Refused();
+    }
+    EXPECT_GE(refused, 1u); // the mark really needed memory
+    EXPECT_EQ(registry.FindLive(handle), nullptr);
+    EXPECT_EQ(registry.FindDead(handle), 0);
+    PumpMessages(); // no confirmation was left queued for an unmarked handle
+    EXPECT_EQ(registry.FindDead(handle), 0);
+    EXPECT_TRUE(IsWindow(registry.notificationWindow));
+    EXPECT_EQ(registry.FindLive(keeper.socketHandle), &keeper);
+}
+
+// The first notification of an accepted connection moves its target from the invalid handle to
+// the new one. Without memory for the new entry the target must stay where it was, and only
+// a framework exception may leave the window's handler.
+TEST_F(Registry, AClaimWithoutMemoryKeepsTheAcceptTargetRegistered) {
+    RecordingSocket keeper, target;
+    ASSERT_TRUE(keeper.OpenSocket(0, SOCK_STREAM, 0, nullptr));
+    SocketRegistry& registry = SocketRegistry::Current();
+    registry.RegisterHandle(INVALID_SOCKET, &target, false);
+    const SOCKET accepted = keeper.socketHandle + 4000; // a number nobody holds
+    bool frameworkException = false;
+    try {
+        allocation::FailureScope noMemory;
+        registry.DeliverNotification(accepted, FD_READ);
+    } catch (CException* e) {
+        frameworkException = e == CMemoryException::Shared();
+        e->Delete();
+    } catch (...) {
+    }
+    EXPECT_TRUE(frameworkException);
+    EXPECT_EQ(registry.FindLive(INVALID_SOCKET), &target);
+    EXPECT_EQ(registry.FindLive(accepted), nullptr);
+    EXPECT_EQ(target.socketHandle, INVALID_SOCKET);
+    EXPECT_TRUE(target.seen.empty());
+
+    // With memory back the same notification claims the target.
+    registry.DeliverNotification(accepted, FD_READ);
+    EXPECT_EQ(registry.FindLive(accepted), &target);
+    EXPECT_EQ(registry.FindLive(INVALID_SOCKET), nullptr);
+    EXPECT_EQ(target.socketHandle, accepted);
+    EXPECT_EQ(target.seen, std::vector<std::string>{"read:0"});
+    registry.UnregisterHandle(accepted, false);
+    target.socketHandle = INVALID_SOCKET;
 }
