@@ -265,8 +265,8 @@ protected:
 
 } // namespace
 
-// The leak checks below count notification windows by title; one that could not see them (they
-// are message-only, which EnumWindows skips) would pass every run whatever was left behind.
+// The leak checks below count notification windows by title and the process's windows in all; a
+// tally that could not see the notification window would pass every run whatever was left behind.
 TEST_F(TransferFaults, TheWindowCountSeesAThreadsNotificationWindow) {
     const unsigned before = CountOwnWindowsTitled(kSinkTitle);
     unsigned windowsWhileOpen = 0;
@@ -277,7 +277,9 @@ TEST_F(TransferFaults, TheWindowCountSeesAThreadsNotificationWindow) {
         windowsWhileOpen = ReadProcessCounters().windows;
     } // the thread's last socket goes, and its window with it
     EXPECT_EQ(CountOwnWindowsTitled(kSinkTitle), before);
-    EXPECT_EQ(ReadProcessCounters().windows + 1, windowsWhileOpen) << "the window tally missed it";
+    // Under Wine the thread's first top-level window may bring a helper window of the platform's
+    // with it, which goes with it: the tally falls by at least the notification window.
+    EXPECT_LT(ReadProcessCounters().windows, windowsWhileOpen) << "the window tally missed it";
 }
 
 TEST_F(TransferFaults, EveryCallOfAWholeTransferCanFailWithoutLeakOrFalseSuccess) {
