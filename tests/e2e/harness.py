@@ -21,6 +21,14 @@ STATUS_TEXT_ID = 1001
 IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
 
 # Texts of the string table, as a user reads them.
+# The progress dialog's status texts and status bar lines.
+STATUS_WAIT = "Please wait while the information is\ntransferred over your TCP/IP connection."
+STATUS_DONE = "Information transfer complete!\nClick 'OK' to exit."
+STATUS_FAILED = ("Your information was not sent successfully. Please correct the problem and retry. "
+                 "Click 'Cancel' to quit now.")
+BAR_TRANSFERRING = "Transferring Information"
+BAR_SUCCESS = "Transmission Successful"
+BAR_FAILURE = "Transmission Failure"
 TEXT_NO_FILE = "You must specify a file to send on the command line.\nusage: parvolet.exe filename"
 TEXT_CONFIG_MISSING = "The following file is missing,\nbut required to continue:\n\nPARVOLET.INI"
 TEXT_NOT_FOUND = "The specified file to send was not found:\n"

@@ -7,16 +7,9 @@ import threading
 import time
 import unittest
 
-from harness import (GOOD_INI, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT_CONFIRM_CANCEL,
+from harness import (BAR_FAILURE, BAR_SUCCESS, BAR_TRANSFERRING, GOOD_INI, STATUS_DONE, STATUS_FAILED, STATUS_WAIT, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT_CONFIRM_CANCEL,
                      ParvoletTestCase, wait_for)
 
-STATUS_WAIT = "Please wait while the information is\ntransferred over your TCP/IP connection."
-STATUS_DONE = "Information transfer complete!\nClick 'OK' to exit."
-STATUS_FAILED = ("Your information was not sent successfully. Please correct the problem and retry. "
-                 "Click 'Cancel' to quit now.")
-BAR_TRANSFERRING = "Transferring Information"
-BAR_SUCCESS = "Transmission Successful"
-BAR_FAILURE = "Transmission Failure"
 ANIMATION_ID = 1000
 INI = "[Network]\nServerAddress={host}\nClientID={client}\nPort={port}\n"
 

@@ -20,13 +20,6 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-STATUS_WAIT = "Please wait while the information is\ntransferred over your TCP/IP connection."
-STATUS_DONE = "Information transfer complete!\nClick 'OK' to exit."
-STATUS_FAILED = ("Your information was not sent successfully. Please correct the problem and retry. "
-                 "Click 'Cancel' to quit now.")
-BAR_TRANSFERRING = "Transferring Information"
-BAR_SUCCESS = "Transmission Successful"
-BAR_FAILURE = "Transmission Failure"
 FRAME_OVERHEAD = 20  # client id, {1, L}, {0, 0}: five 32-bit words
 
 # The rotation: what the receiver does, and what the run expects of the program.
@@ -175,9 +168,9 @@ def make_run_class(harness):
                 state = self.dialog_state(timeout=self.left())
                 self.seen = state
                 shown = {i for i, b in state["buttons"].items() if b["visible"] and b["enabled"]}
-                if state["status_bar"] == BAR_SUCCESS and state["status_text"] == STATUS_DONE and shown == {harness.IDOK}:
+                if state["status_bar"] == harness.BAR_SUCCESS and state["status_text"] == harness.STATUS_DONE and shown == {harness.IDOK}:
                     return "success", state
-                if (state["status_bar"] == BAR_FAILURE and state["status_text"] == STATUS_FAILED
+                if (state["status_bar"] == harness.BAR_FAILURE and state["status_text"] == harness.STATUS_FAILED
                         and shown == {harness.IDCANCEL, harness.IDRETRY}):
                     return "failure", state
                 return None
@@ -274,7 +267,7 @@ def make_run_class(harness):
         def never_greets(self):
             receiver = self.new_receiver(**self.options)
             self.launch(receiver.port)
-            state = self.wait_state(STATUS_WAIT, BAR_TRANSFERRING, {harness.IDCANCEL}, "the transferring state")
+            state = self.wait_state(harness.STATUS_WAIT, harness.BAR_TRANSFERRING, {harness.IDCANCEL}, "the transferring state")
             self.confirm_cancel(state["hwnd"])
             self.expect_exit(2)
             self.check_nothing_sent(receiver)
