@@ -32,10 +32,12 @@ bool CAsyncSocket::OpenSocket(UINT port, int type, long eventMask, const char* l
 }
 
 bool CAsyncSocket::AllocateHandle(int type, long eventMask, int protocol, int family) {
-    socketHandle = winsock::Socket(family, type, protocol);
-    if (socketHandle == INVALID_SOCKET) return false;
-    // Registering makes the thread's window, which the selection below posts to.
-    SocketRegistry::Current().RegisterHandle(socketHandle, this, false);
+    OwnedSocket made(winsock::Socket(family, type, protocol));
+    if (!made.valid()) return false;
+    AdoptHandle(made.release());
+    // Registering makes the thread's window, which the selection below posts to. When it cannot
+    // be made the object keeps the handle and closes it like any other.
+    SocketRegistry::Current().RegisterHandle(GetSocketHandle(), this);
     return SelectEvents(eventMask);
 }
 
@@ -50,15 +52,15 @@ bool CAsyncSocket::BindLocal(UINT port, const char* localAddress) {
         }
     }
     address.sin_port = htons(static_cast<u_short>(port));
-    return winsock::Bind(socketHandle, reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+    return winsock::Bind(GetSocketHandle(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
            SOCKET_ERROR;
 }
 
 bool CAsyncSocket::SelectEvents(long eventMask) {
     // No registry means no window yet; the close deselects through here and must not make one.
     SocketRegistry* registry = SocketRegistry::Existing();
-    HWND window = registry != nullptr ? registry->notificationWindow : nullptr;
-    return winsock::AsyncSelect(socketHandle, window, SOCKET_NOTIFY_MESSAGE, eventMask) != SOCKET_ERROR;
+    HWND window = registry != nullptr ? registry->NotificationWindow() : nullptr;
+    return winsock::AsyncSelect(GetSocketHandle(), window, SOCKET_NOTIFY_MESSAGE, eventMask) != SOCKET_ERROR;
 }
 
 bool CAsyncSocket::ConnectToHost(const CText& host, UINT port) {
@@ -82,42 +84,53 @@ bool CAsyncSocket::AcceptConnection(CAsyncSocket& target, sockaddr* address, int
     SocketRegistry& registry = SocketRegistry::Current();
     // The new handle's first notification may be routed before accept returns; the target is
     // found under the invalid handle until then.
-    registry.RegisterHandle(INVALID_SOCKET, &target, false);
-    SOCKET accepted = winsock::Accept(socketHandle, address, addressLength);
-    if (accepted == INVALID_SOCKET) {
+    registry.RegisterHandle(INVALID_SOCKET, &target);
+    OwnedSocket accepted(winsock::Accept(GetSocketHandle(), address, addressLength));
+    if (!accepted.valid()) {
         // Only the registration made above is undone: a target that already held a handle
         // keeps it, and its registration with it.
         int error = winsock::LastError();
-        registry.UnregisterHandle(INVALID_SOCKET, false);
+        registry.ForgetHandle(INVALID_SOCKET);
         winsock::SetLastError(error);
         return false;
     }
     if (registry.FindLive(INVALID_SOCKET) != nullptr) {
         // Erasing first could empty the map and take the thread's window with it, and a failed
-        // registration afterwards would lose the target.
-        registry.MoveLiveHandle(INVALID_SOCKET, accepted);
-        target.socketHandle = accepted;
+        // registration afterwards would lose the target. When it fails the new connection is
+        // closed again here.
+        registry.MoveLiveHandle(INVALID_SOCKET, accepted.get());
+        target.AdoptHandle(accepted.release());
     }
+    // Otherwise its first notification was routed during the accept and the target already
+    // claimed the same number; this owner lets go of it without closing it.
+    accepted.release();
     return true;
 }
 
 void CAsyncSocket::CloseSocketHandle() { CloseOwnHandle(); }
 
+void CAsyncSocket::AdoptHandle(SOCKET handle) noexcept {
+    if (socket_.get() == handle) return;
+    CloseOwnHandle();
+    socket_.reset(handle);
+}
+
 void CAsyncSocket::CloseOwnHandle() noexcept {
-    if (socketHandle == INVALID_SOCKET) return;
-    SOCKET handle = socketHandle;
-    winsock::CloseSocket(handle); // nothing useful can be done when it fails
-    socketHandle = INVALID_SOCKET;
+    if (!socket_.valid()) return;
+    // The close's result is ignored (the number is given up either way), so the owner may close
+    // it; the number itself is still needed to retire it afterwards.
+    SOCKET handle = socket_.get();
+    socket_.reset();
     // A handle made before the registry could be had was never registered.
     if (SocketRegistry* registry = SocketRegistry::Existing()) registry->RetireHandle(handle, this);
 }
 
 int CAsyncSocket::ReceiveBytes(void* buffer, int size, int flags) {
-    return winsock::Recv(socketHandle, buffer, size, flags);
+    return winsock::Recv(GetSocketHandle(), buffer, size, flags);
 }
 
 int CAsyncSocket::SendBytes(const void* data, int length, int flags) {
-    return winsock::Send(socketHandle, data, length, flags);
+    return winsock::Send(GetSocketHandle(), data, length, flags);
 }
 
 void CAsyncSocket::OnReadReady(int) {}
@@ -128,14 +141,14 @@ void CAsyncSocket::OnConnectDone(int) {}
 void CAsyncSocket::OnPeerClosed(int) {}
 
 bool CAsyncSocket::ConnectAddress(const sockaddr* address, int length) {
-    return winsock::Connect(socketHandle, address, length) != SOCKET_ERROR;
+    return winsock::Connect(GetSocketHandle(), address, length) != SOCKET_ERROR;
 }
 
 int CAsyncSocket::ReceiveFromAddress(void* buffer, int size, sockaddr* address, int* addressLength, int flags) {
-    return winsock::RecvFrom(socketHandle, buffer, size, flags, address, addressLength);
+    return winsock::RecvFrom(GetSocketHandle(), buffer, size, flags, address, addressLength);
 }
 
 int CAsyncSocket::SendToAddress(const void* data, int length, const sockaddr* address, int addressLength,
                                 int flags) {
-    return winsock::SendTo(socketHandle, data, length, flags, address, addressLength);
+    return winsock::SendTo(GetSocketHandle(), data, length, flags, address, addressLength);
 }

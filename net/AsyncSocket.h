@@ -4,6 +4,7 @@
 
 #include "framework/Object.h"
 #include "framework/Text.h"
+#include "net/OwnedSocket.h"
 
 #include <windows.h>
 #include <winsock.h>
@@ -46,9 +47,22 @@ public:
     virtual int SendToAddress(const void* data, int length, const sockaddr* address, int addressLength,
                               int flags);
 
-    SOCKET socketHandle = INVALID_SOCKET;
+    // The handle this object holds; INVALID_SOCKET when none.
+    SOCKET GetSocketHandle() const noexcept { return socket_.get(); }
+
+protected:
+    // Takes over a handle made elsewhere (an accepted connection); one this object still holds
+    // is closed and retired first, so no registration is left pointing at a forgotten handle.
+    void AdoptHandle(SOCKET handle) noexcept;
+    // Gives the handle up without closing or retiring it; the caller answers for it from now on.
+    SOCKET ReleaseHandle() noexcept { return socket_.release(); }
 
 private:
+    // The registry hands an accepted connection's handle to its target on its first notification.
+    friend class SocketRegistry;
+
     // The destructor must not reach a derived class's close once that part is gone.
     void CloseOwnHandle() noexcept;
+
+    OwnedSocket socket_;
 };

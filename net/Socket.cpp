@@ -57,7 +57,10 @@ void SleepUntilMessage(bool otherMessagesQueued) {
         WaitMessage();
         return;
     }
-    MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    // Should the exact wait be refused, the plain one still wakes on the next message, at the
+    // latest the wait's own timer tick, so the wait can neither spin nor hang.
+    if (MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_FAILED)
+        WaitMessage();
 }
 
 // A socket notification or this wait's timer tick is waiting in the thread's queue. This is the
@@ -72,7 +75,7 @@ bool OwnMessageQueued(HWND notificationWindow, UINT_PTR timerId) {
 
 CSocket::~CSocket() {
     // The base destructor can no longer reach this class's close; cancel and deselect here.
-    if (socketHandle != INVALID_SOCKET) CSocket::CloseSocketHandle();
+    if (GetSocketHandle() != INVALID_SOCKET) CSocket::CloseSocketHandle();
 }
 
 bool CSocket::OnMessagesWaiting() {
@@ -87,18 +90,18 @@ bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
     SocketRegistry& registry = SocketRegistry::Current();
     CWinThread* thread = GetCurrentThreadObject();
     bool keepWaiting = true;
-    WaitFlagScope scope(waitFlag, keepWaiting);
+    WaitFlagScope scope(waitFlag_, keepWaiting);
     ThreadTimer timer(timerMilliseconds);
 
     while (keepWaiting) {
         try {
             bool tookMessage = false;
             MSG message;
-            if (PeekMessageA(&message, registry.notificationWindow, SOCKET_NOTIFY_MESSAGE, SOCKET_DEAD_MESSAGE,
+            if (PeekMessageA(&message, registry.NotificationWindow(), SOCKET_NOTIFY_MESSAGE, SOCKET_DEAD_MESSAGE,
                              PM_REMOVE)) {
                 tookMessage = true;
                 if (message.message == SOCKET_NOTIFY_MESSAGE &&
-                    static_cast<SOCKET>(message.wParam) == socketHandle && socketHandle != INVALID_SOCKET) {
+                    static_cast<SOCKET>(message.wParam) == GetSocketHandle() && GetSocketHandle() != INVALID_SOCKET) {
                     unsigned bit = EventBit(message.lParam);
                     if (bit == FD_CLOSE) {
                         if (closeError <= 0) closeError = EventError(message.lParam); // a reset sticks
@@ -129,7 +132,7 @@ bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
                 // this wait's own messages arrived since the first look: the look at the whole
                 // queue marks it as seen, and WaitMessage would sleep past it until the next
                 // timer tick.
-                if (!idle && keepWaiting && !OwnMessageQueued(registry.notificationWindow, timer.id()))
+                if (!idle && keepWaiting && !OwnMessageQueued(registry.NotificationWindow(), timer.id()))
                     SleepUntilMessage(queued);
             }
         } catch (CException* e) {
@@ -142,10 +145,10 @@ bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
         winsock::SetLastError(WSAEINTR);
         return false;
     }
-    waitFlag = nullptr;
+    waitFlag_ = nullptr;
     // Makes the window deliver what this wait set aside once the thread dispatches again.
-    if (registry.notificationWindow != nullptr)
-        PostMessageA(registry.notificationWindow, SOCKET_NOTIFY_MESSAGE, 0, 0);
+    if (registry.NotificationWindow() != nullptr)
+        PostMessageA(registry.NotificationWindow(), SOCKET_NOTIFY_MESSAGE, 0, 0);
     return true;
 }
 
@@ -166,9 +169,9 @@ int CSocket::RetryWhenReady(unsigned eventBit, Attempt attempt) {
 }
 
 void CSocket::CancelWait() noexcept {
-    if (waitFlag == nullptr) return;
-    *waitFlag = false;
-    waitFlag = nullptr;
+    if (waitFlag_ == nullptr) return;
+    *waitFlag_ = false;
+    waitFlag_ = nullptr;
 }
 
 bool CSocket::AcceptConnection(CAsyncSocket& target, sockaddr* address, int* addressLength) {
@@ -233,7 +236,7 @@ int CSocket::SendToAddress(const void* data, int length, const sockaddr* address
 }
 
 void CSocket::CloseSocketHandle() {
-    if (socketHandle == INVALID_SOCKET) return;
+    if (GetSocketHandle() == INVALID_SOCKET) return;
     CancelWait();
     SelectEvents(0); // no notification is posted for the handle from here on
     CAsyncSocket::CloseSocketHandle();
@@ -241,7 +244,7 @@ void CSocket::CloseSocketHandle() {
 
 bool CSocket::FinishSending(DWORD boundMilliseconds) {
     if (RefusedWhileWaiting()) return false;
-    if (winsock::Shutdown(socketHandle, 1) == SOCKET_ERROR) return false; // 1: the sending side
+    if (winsock::Shutdown(GetSocketHandle(), 1) == SOCKET_ERROR) return false; // 1: the sending side
     const DWORD start = GetTickCount();
     char discard[8192];
     for (;;) {

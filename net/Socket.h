@@ -44,10 +44,9 @@ public:
     // Failure sets WSAETIMEDOUT when the bound passed, else the Winsock error.
     bool FinishSending(DWORD boundMilliseconds);
 
-    bool IsWaiting() const noexcept { return waitFlag != nullptr; }
+    bool IsWaiting() const noexcept { return waitFlag_ != nullptr; }
 
     DWORD pollInterval = 2000;
-    bool* waitFlag = nullptr; // the keep-waiting flag of the wait in progress; null when none
     int connectError = -1;
     // The error that came with the close notification a wait took (0 for an orderly close); -1
     // until one arrives. Winsock may report a reset only here: the receive after it gives 0.
@@ -64,4 +63,7 @@ private:
     // event (or timer tick) try again, until it gives a result or a real error.
     template <typename Attempt>
     int RetryWhenReady(unsigned eventBit, Attempt attempt);
+
+    // The keep-waiting flag of the wait in progress, on that wait's stack; null when none.
+    bool* waitFlag_ = nullptr;
 };

@@ -91,7 +91,6 @@ void SocketRegistry::CreateNotificationWindow() {
     std::unique_ptr<CSocketWnd> window(new (std::nothrow) CSocketWnd);
     if (window == nullptr) ThrowMemoryException();
     window->Create(); // raises CResourceException
-    notificationWindow = window->GetSafeHwnd();
     window_ = std::move(window);
 }
 
@@ -99,73 +98,72 @@ void SocketRegistry::DestroyNotificationWindow() noexcept {
     // The window may be destroyed from inside its own message handler (a handler closing the
     // thread's last socket); nothing touches the object after its handler returns.
     std::unique_ptr<CSocketWnd> window = std::move(window_);
-    notificationWindow = nullptr;
     if (window != nullptr) window->DestroyWindowNow();
-    deadHandles.clear();
-    pendingNotifications.clear();
+    deadHandles_.clear();
+    pendingNotifications_.clear();
 }
 
-void SocketRegistry::RegisterHandle(SOCKET handle, CAsyncSocket* socket, bool dead) {
+HWND SocketRegistry::NotificationWindow() const noexcept {
+    return window_ != nullptr ? window_->GetSafeHwnd() : nullptr;
+}
+
+void SocketRegistry::RegisterHandle(SOCKET handle, CAsyncSocket* socket) {
     try {
-        if (dead) {
-            ++deadHandles[handle];
-            return;
-        }
-        if (liveHandles.empty()) CreateNotificationWindow();
-        liveHandles[handle] = socket;
+        if (liveHandles_.empty()) CreateNotificationWindow();
+        liveHandles_[handle] = socket;
     } catch (const std::bad_alloc&) {
-        if (liveHandles.empty()) DestroyNotificationWindow();
+        if (liveHandles_.empty()) DestroyNotificationWindow();
         ThrowMemoryException();
     }
 }
 
-void SocketRegistry::UnregisterHandle(SOCKET handle, bool dead) noexcept {
-    if (dead) {
-        auto found = deadHandles.find(handle);
-        if (found != deadHandles.end() && --found->second <= 0) deadHandles.erase(found);
-        return;
-    }
-    if (liveHandles.erase(handle) == 0) return;
-    if (liveHandles.empty()) DestroyNotificationWindow();
+void SocketRegistry::ForgetHandle(SOCKET handle) noexcept {
+    if (liveHandles_.erase(handle) == 0) return;
+    if (liveHandles_.empty()) DestroyNotificationWindow();
+}
+
+void SocketRegistry::ConfirmRetired(SOCKET handle) noexcept {
+    auto found = deadHandles_.find(handle);
+    if (found != deadHandles_.end() && --found->second <= 0) deadHandles_.erase(found);
 }
 
 CAsyncSocket* SocketRegistry::FindLive(SOCKET handle) const {
-    auto found = liveHandles.find(handle);
-    return found == liveHandles.end() ? nullptr : found->second;
+    auto found = liveHandles_.find(handle);
+    return found == liveHandles_.end() ? nullptr : found->second;
 }
 
 int SocketRegistry::FindDead(SOCKET handle) const {
-    auto found = deadHandles.find(handle);
-    return found == deadHandles.end() ? 0 : found->second;
+    auto found = deadHandles_.find(handle);
+    return found == deadHandles_.end() ? 0 : found->second;
 }
 
 void SocketRegistry::RetireHandle(SOCKET handle, CAsyncSocket*) noexcept {
-    UnregisterHandle(handle, false);
-    if (notificationWindow == nullptr) return; // the thread's last socket: nothing can be stale
+    ForgetHandle(handle);
+    HWND window = NotificationWindow();
+    if (window == nullptr) return; // the thread's last socket: nothing can be stale
     // Winsock posts nothing for the handle after closesocket, so every notification for it is
     // queued ahead of this confirmation. A mark without a confirmation would never clear and would
     // silence a later socket given the same number, so the mark goes again when the post fails.
     // Without memory for the mark the handle is forgotten unmarked: a stale notification may then
     // reach a socket given the same number, which is better than a throw out of a destructor.
     try {
-        ++deadHandles[handle];
+        ++deadHandles_[handle];
     } catch (const std::bad_alloc&) {
         return;
     }
-    if (!PostMessageA(notificationWindow, SOCKET_DEAD_MESSAGE, static_cast<WPARAM>(handle), 0))
-        UnregisterHandle(handle, true);
+    if (!PostMessageA(window, SOCKET_DEAD_MESSAGE, static_cast<WPARAM>(handle), 0)) ConfirmRetired(handle);
 }
 
 void SocketRegistry::MoveLiveHandle(SOCKET from, SOCKET to) {
-    auto found = liveHandles.find(from);
-    if (found == liveHandles.end()) return;
+    auto found = liveHandles_.find(from);
+    if (found == liveHandles_.end()) return;
     CAsyncSocket* socket = found->second;
     try {
-        liveHandles[to] = socket;
+        liveHandles_[to] = socket;
     } catch (const std::bad_alloc&) {
         ThrowMemoryException();
     }
-    liveHandles.erase(from); // not the last entry: the window stays
+    liveHandles_.erase(from); // not the last entry: the window stays
 }
 
 void SocketRegistry::DeliverNotification(SOCKET handle, LPARAM eventWord) {
@@ -179,7 +177,7 @@ void SocketRegistry::DeliverNotification(SOCKET handle, LPARAM eventWord) {
         // Registered under the handle first: if that fails the target still waits under the
         // invalid handle, without the handle, and the exception is the framework's.
         MoveLiveHandle(INVALID_SOCKET, handle);
-        owner->socketHandle = handle;
+        owner->AdoptHandle(handle);
     }
     int error = EventError(eventWord);
     switch (EventBit(eventWord)) {
@@ -197,13 +195,13 @@ int SocketRegistry::DrainPendingNotifications() {
     int count = 0;
     // A handler may change the registry, even empty it by closing the last socket: look at the
     // list afresh after every record.
-    while (!pendingNotifications.empty()) {
-        PendingNotification record = pendingNotifications.front();
-        pendingNotifications.pop_front();
+    while (!pendingNotifications_.empty()) {
+        PendingNotification record = pendingNotifications_.front();
+        pendingNotifications_.pop_front();
         if (record.message == SOCKET_NOTIFY_MESSAGE)
             DeliverNotification(record.handle, record.eventWord);
         else
-            UnregisterHandle(record.handle, true);
+            ConfirmRetired(record.handle);
         ++count;
     }
     return count;
@@ -211,7 +209,7 @@ int SocketRegistry::DrainPendingNotifications() {
 
 void SocketRegistry::DeferNotification(UINT message, SOCKET handle, LPARAM eventWord) {
     try {
-        pendingNotifications.push_back(PendingNotification{message, handle, eventWord});
+        pendingNotifications_.push_back(PendingNotification{message, handle, eventWord});
     } catch (const std::bad_alloc&) {
         ThrowMemoryException();
     }

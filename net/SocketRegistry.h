@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winsock.h>
 
+#include <cstddef>
 #include <list>
 #include <map>
 #include <memory>
@@ -31,13 +32,14 @@ public:
     SocketRegistry(const SocketRegistry&) = delete;
     SocketRegistry& operator=(const SocketRegistry&) = delete;
 
-    // Live: maps the handle to the object, making the notification window first when the thread
-    // has no live handle (CResourceException when it cannot be made). Dead: counts one more
-    // closing of the handle whose confirmation is still queued.
-    void RegisterHandle(SOCKET handle, CAsyncSocket* socket, bool dead);
-    // Live: forgets the handle; the last one takes the window, the dead marks and the deferred
-    // notifications with it. Dead: counts one confirmation off.
-    void UnregisterHandle(SOCKET handle, bool dead) noexcept;
+    // Maps the handle to the object, making the notification window first when the thread has
+    // no live handle (CResourceException when it cannot be made).
+    void RegisterHandle(SOCKET handle, CAsyncSocket* socket);
+    // Forgets a live handle; the last one takes the window, the dead marks and the deferred
+    // notifications with it.
+    void ForgetHandle(SOCKET handle) noexcept;
+    // One retired handle's confirmation has been handled: counts its dead mark down.
+    void ConfirmRetired(SOCKET handle) noexcept;
     // Moves a live registration to another handle (an accepted connection claimed by its
     // target). The new entry is made before the old one goes, so when it cannot be made
     // (CMemoryException) the object stays registered under the old handle.
@@ -53,14 +55,18 @@ public:
     int DrainPendingNotifications();
     void DeferNotification(UINT message, SOCKET handle, LPARAM eventWord);
 
-    HWND notificationWindow = nullptr;
-    std::map<SOCKET, CAsyncSocket*> liveHandles;
-    std::map<SOCKET, int> deadHandles;
-    std::list<PendingNotification> pendingNotifications;
+    // The thread's notification window; null while no live handle is registered.
+    HWND NotificationWindow() const noexcept;
+    bool HasLiveHandles() const noexcept { return !liveHandles_.empty(); }
+    bool HasDeadHandles() const noexcept { return !deadHandles_.empty(); }
+    std::size_t PendingCount() const noexcept { return pendingNotifications_.size(); }
 
 private:
     void CreateNotificationWindow();
     void DestroyNotificationWindow() noexcept;
 
     std::unique_ptr<CSocketWnd> window_;
+    std::map<SOCKET, CAsyncSocket*> liveHandles_;
+    std::map<SOCKET, int> deadHandles_;
+    std::list<PendingNotification> pendingNotifications_;
 };

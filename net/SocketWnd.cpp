@@ -32,7 +32,7 @@ const MessageEntry kSocketWndEntries[] = {
      [](CWnd&, WPARAM wParam, LPARAM) -> LRESULT {
          SocketRegistry& registry = SocketRegistry::Current();
          registry.DrainPendingNotifications();
-         registry.UnregisterHandle(static_cast<SOCKET>(wParam), true);
+         registry.ConfirmRetired(static_cast<SOCKET>(wParam));
          return 0;
      }},
 };

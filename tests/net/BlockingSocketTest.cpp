@@ -129,9 +129,9 @@ TEST_F(BlockingSocket, ClosingDuringAWaitEndsItWithInterrupted) {
     // The cancel is noticed at once, not at the next timer tick.
     EXPECT_LT(GetTickCount() - start, 1500u);
     DropForeignMessages();
-    EXPECT_EQ(socket.socketHandle, INVALID_SOCKET);
+    EXPECT_EQ(socket.GetSocketHandle(), INVALID_SOCKET);
     EXPECT_FALSE(socket.IsWaiting());
-    EXPECT_EQ(SocketRegistry::Current().notificationWindow, nullptr);
+    EXPECT_EQ(SocketRegistry::Current().NotificationWindow(), nullptr);
 }
 
 TEST_F(BlockingSocket, ATimerTickEndsAWaitWithoutAnyEvent) {
@@ -175,8 +175,8 @@ TEST_F(BlockingSocket, FinishSendingFailsWhenTheCloseNotificationReportsAReset) 
     CSocket socket;
     ConnectTo(socket, listener);
     ASSERT_EQ(socket.SendBytes("frame", 5, 0), 5);
-    ASSERT_TRUE(PostMessageA(SocketRegistry::Current().notificationWindow, SOCKET_NOTIFY_MESSAGE,
-                             static_cast<WPARAM>(socket.socketHandle), MAKELPARAM(FD_CLOSE, WSAECONNRESET)));
+    ASSERT_TRUE(PostMessageA(SocketRegistry::Current().NotificationWindow(), SOCKET_NOTIFY_MESSAGE,
+                             static_cast<WPARAM>(socket.GetSocketHandle()), MAKELPARAM(FD_CLOSE, WSAECONNRESET)));
     EXPECT_FALSE(socket.FinishSending(5000));
     EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
     socket.CloseSocketHandle();

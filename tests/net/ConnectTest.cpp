@@ -50,8 +50,8 @@ TEST_F(Connect, ALocalAddressThatIsNotNumericClosesTheNewHandle) {
     CSocket socket;
     EXPECT_FALSE(socket.OpenSocket(0, SOCK_STREAM, 63, "localhost"));
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
-    EXPECT_EQ(socket.socketHandle, INVALID_SOCKET);
-    EXPECT_EQ(SocketRegistry::Current().notificationWindow, nullptr);
+    EXPECT_EQ(socket.GetSocketHandle(), INVALID_SOCKET);
+    EXPECT_EQ(SocketRegistry::Current().NotificationWindow(), nullptr);
     // The object can be opened again after the failure.
     EXPECT_TRUE(socket.OpenSocket(0, SOCK_STREAM, 63, "127.0.0.1"));
 }

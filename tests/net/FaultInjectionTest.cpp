@@ -67,8 +67,8 @@ TEST_F(FaultInjection, EveryCallOfAConversationCanFailAndIsReportedAsAFailure) {
         EXPECT_FALSE(ok) << "an injected failure was reported as success";
         EXPECT_NE(error, 0);
         // Whatever failed, destroying the socket leaves the thread without sockets or window.
-        EXPECT_EQ(SocketRegistry::Current().notificationWindow, nullptr);
-        EXPECT_TRUE(SocketRegistry::Current().liveHandles.empty());
+        EXPECT_EQ(SocketRegistry::Current().NotificationWindow(), nullptr);
+        EXPECT_FALSE(SocketRegistry::Current().HasLiveHandles());
         faults::Reset();
     }
     EXPECT_GE(k + 2, calls); // every call of the conversation was tried
@@ -140,11 +140,11 @@ TEST_F(FaultInjection, ANotificationWindowThatCannotBeMadeRaisesAndTheHandleStay
     faults::FailCallOfKind(winsock::Call::CreateWindow, 1);
     CSocket socket;
     EXPECT_FALSE(CatchFrameworkExceptions([&] { socket.OpenSocket(0, SOCK_STREAM, 63, nullptr); }));
-    EXPECT_NE(socket.socketHandle, INVALID_SOCKET); // made, then kept by the object
-    EXPECT_EQ(SocketRegistry::Current().notificationWindow, nullptr);
+    EXPECT_NE(socket.GetSocketHandle(), INVALID_SOCKET); // made, then kept by the object
+    EXPECT_EQ(SocketRegistry::Current().NotificationWindow(), nullptr);
     socket.CloseSocketHandle();
-    EXPECT_EQ(socket.socketHandle, INVALID_SOCKET);
-    EXPECT_TRUE(SocketRegistry::Current().liveHandles.empty());
+    EXPECT_EQ(socket.GetSocketHandle(), INVALID_SOCKET);
+    EXPECT_FALSE(SocketRegistry::Current().HasLiveHandles());
     // The next open on the thread makes its window normally.
     EXPECT_TRUE(socket.OpenSocket(0, SOCK_STREAM, 63, nullptr));
 }

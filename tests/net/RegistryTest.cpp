@@ -15,6 +15,9 @@ namespace {
 // Records every notification it is handed, as "event:error".
 class RecordingSocket : public CAsyncSocket {
 public:
+    // The tests hand it handle numbers nobody holds, and take them back without closing them.
+    using CAsyncSocket::AdoptHandle;
+    using CAsyncSocket::ReleaseHandle;
     std::vector<std::string> seen;
     void OnReadReady(int e) override { Note("read", e); }
     void OnWriteReady(int e) override { Note("write", e); }
@@ -34,7 +37,7 @@ std::string WindowTitle(HWND window) {
 }
 
 void Post(SOCKET handle, unsigned bit, int error = 0) {
-    PostMessageA(SocketRegistry::Current().notificationWindow, SOCKET_NOTIFY_MESSAGE, static_cast<WPARAM>(handle),
+    PostMessageA(SocketRegistry::Current().NotificationWindow(), SOCKET_NOTIFY_MESSAGE, static_cast<WPARAM>(handle),
                  MAKELONG(bit, error));
 }
 } // namespace
@@ -43,37 +46,37 @@ class Registry : public NetTest {};
 
 TEST_F(Registry, TheWindowLivesExactlyWhileTheThreadHasASocket) {
     SocketRegistry& registry = SocketRegistry::Current();
-    ASSERT_EQ(registry.notificationWindow, nullptr);
+    ASSERT_EQ(registry.NotificationWindow(), nullptr);
     HWND first;
     {
         CSocket a, b;
         ASSERT_TRUE(a.OpenSocket(0, SOCK_STREAM, 63, nullptr));
-        first = registry.notificationWindow;
+        first = registry.NotificationWindow();
         ASSERT_TRUE(IsWindow(first));
         EXPECT_FALSE(IsWindowVisible(first));
         EXPECT_EQ(WindowTitle(first), "Socket Notification Sink");
         ASSERT_TRUE(b.OpenSocket(0, SOCK_STREAM, 63, nullptr));
-        EXPECT_EQ(registry.notificationWindow, first); // one window per thread
-        const SOCKET closed = a.socketHandle;
+        EXPECT_EQ(registry.NotificationWindow(), first); // one window per thread
+        const SOCKET closed = a.GetSocketHandle();
         a.CloseSocketHandle();
         a.CloseSocketHandle(); // a second close does nothing
         EXPECT_TRUE(IsWindow(first));
         EXPECT_EQ(registry.FindDead(closed), 1);
     } // destroying b closes the thread's last socket
-    EXPECT_EQ(registry.notificationWindow, nullptr);
+    EXPECT_EQ(registry.NotificationWindow(), nullptr);
     EXPECT_FALSE(IsWindow(first));
-    EXPECT_TRUE(registry.liveHandles.empty());
-    EXPECT_TRUE(registry.deadHandles.empty()); // a's mark went with the window
+    EXPECT_FALSE(registry.HasLiveHandles());
+    EXPECT_FALSE(registry.HasDeadHandles()); // a's mark went with the window
     CSocket c;
     ASSERT_TRUE(c.OpenSocket(0, SOCK_STREAM, 63, nullptr));
-    EXPECT_TRUE(IsWindow(registry.notificationWindow));
+    EXPECT_TRUE(IsWindow(registry.NotificationWindow()));
 }
 
 TEST_F(Registry, NotificationsAreRoutedByEventBitWithTheErrorFromTheHighWord) {
     RecordingSocket socket;
     ASSERT_TRUE(socket.OpenSocket(0, SOCK_STREAM, 0, nullptr)); // mask 0: only what the test posts
     for (unsigned bit : {FD_READ, FD_WRITE, FD_OOB, FD_ACCEPT, FD_CONNECT, FD_CLOSE, 64, 3})
-        Post(socket.socketHandle, bit, bit == static_cast<unsigned>(FD_CONNECT) ? WSAECONNREFUSED : 0);
+        Post(socket.GetSocketHandle(), bit, bit == static_cast<unsigned>(FD_CONNECT) ? WSAECONNREFUSED : 0);
     PumpMessages();
     EXPECT_EQ(socket.seen, (std::vector<std::string>{"read:0", "write:0", "oob:0", "accept:0", "connect:10061",
                                                       "close:0"}));
@@ -84,13 +87,13 @@ TEST_F(Registry, WakeUpsNeverReachASocket) {
     RecordingSocket keeper, target;
     ASSERT_TRUE(keeper.OpenSocket(0, SOCK_STREAM, 0, nullptr));
     SocketRegistry& registry = SocketRegistry::Current();
-    registry.RegisterHandle(INVALID_SOCKET, &target, false);
+    registry.RegisterHandle(INVALID_SOCKET, &target);
     Post(0, 0);
     PumpMessages();
     EXPECT_TRUE(keeper.seen.empty());
     EXPECT_TRUE(target.seen.empty());
-    EXPECT_EQ(target.socketHandle, INVALID_SOCKET);
-    registry.UnregisterHandle(INVALID_SOCKET, false);
+    EXPECT_EQ(target.GetSocketHandle(), INVALID_SOCKET);
+    registry.ForgetHandle(INVALID_SOCKET);
 }
 
 TEST_F(Registry, NotificationsForAClosedHandleAreDroppedEvenAfterTheNumberIsReused) {
@@ -99,15 +102,15 @@ TEST_F(Registry, NotificationsForAClosedHandleAreDroppedEvenAfterTheNumberIsReus
     SocketRegistry& registry = SocketRegistry::Current();
     RecordingSocket closed;
     ASSERT_TRUE(closed.OpenSocket(0, SOCK_STREAM, 0, nullptr));
-    const SOCKET handle = closed.socketHandle;
+    const SOCKET handle = closed.GetSocketHandle();
     Post(handle, FD_READ); // queued before the close, as Winsock would have
     closed.CloseSocketHandle();
     EXPECT_EQ(registry.FindDead(handle), 1);
 
     // A new socket given the same number before the stale messages are gone.
     RecordingSocket reuser;
-    reuser.socketHandle = handle;
-    registry.RegisterHandle(handle, &reuser, false);
+    reuser.AdoptHandle(handle);
+    registry.RegisterHandle(handle, &reuser);
     PumpMessages();
     EXPECT_TRUE(closed.seen.empty());
     EXPECT_TRUE(reuser.seen.empty());
@@ -116,8 +119,8 @@ TEST_F(Registry, NotificationsForAClosedHandleAreDroppedEvenAfterTheNumberIsReus
     Post(handle, FD_WRITE); // from now on the number is the new socket's
     PumpMessages();
     EXPECT_EQ(reuser.seen, std::vector<std::string>{"write:0"});
-    registry.UnregisterHandle(handle, false);
-    reuser.socketHandle = INVALID_SOCKET;
+    registry.ForgetHandle(handle);
+    reuser.ReleaseHandle();
 }
 
 TEST_F(Registry, AWaitSetsOtherSocketsNotificationsAsideAndTheyArriveInOrderLater) {
@@ -129,15 +132,15 @@ TEST_F(Registry, AWaitSetsOtherSocketsNotificationsAsideAndTheyArriveInOrderLate
     ASSERT_TRUE(waiter.ConnectToHost("127.0.0.1", listener.port()));
     SocketRegistry& registry = SocketRegistry::Current();
     PumpMessages();
-    Post(other.socketHandle, FD_READ);
-    Post(other.socketHandle, FD_CLOSE, WSAECONNRESET);
+    Post(other.GetSocketHandle(), FD_READ);
+    Post(other.GetSocketHandle(), FD_CLOSE, WSAECONNRESET);
     char buffer[4];
     ASSERT_EQ(waiter.ReceiveBytes(buffer, 4, 0), 4);
     EXPECT_TRUE(other.seen.empty()); // nothing ran during the wait
-    EXPECT_EQ(registry.pendingNotifications.size(), 2u);
+    EXPECT_EQ(registry.PendingCount(), 2u);
     PumpMessages(); // the wait's wake-up delivers them
     EXPECT_EQ(other.seen, (std::vector<std::string>{"read:0", "close:10054"}));
-    EXPECT_TRUE(registry.pendingNotifications.empty());
+    EXPECT_EQ(registry.PendingCount(), 0u);
 }
 
 // Closing in a destructor must not throw: without memory for the closed handle's dead mark the
@@ -151,7 +154,7 @@ TEST_F(Registry, DestroyingASocketWithoutMemoryForItsDeadMarkStillClosesIt) {
     {
         auto closed = std::make_unique<CSocket>();
         ASSERT_TRUE(closed->OpenSocket(0, SOCK_STREAM, 0, nullptr));
-        handle = closed->socketHandle;
+        handle = closed->GetSocketHandle();
         allocation::FailureScope noMemory;
         closed.reset(); // std::terminate here when the close throws
         refused = allocation::Refused();
@@ -161,8 +164,8 @@ TEST_F(Registry, DestroyingASocketWithoutMemoryForItsDeadMarkStillClosesIt) {
     EXPECT_EQ(registry.FindDead(handle), 0);
     PumpMessages(); // no confirmation was left queued for an unmarked handle
     EXPECT_EQ(registry.FindDead(handle), 0);
-    EXPECT_TRUE(IsWindow(registry.notificationWindow));
-    EXPECT_EQ(registry.FindLive(keeper.socketHandle), &keeper);
+    EXPECT_TRUE(IsWindow(registry.NotificationWindow()));
+    EXPECT_EQ(registry.FindLive(keeper.GetSocketHandle()), &keeper);
 }
 
 // The first notification of an accepted connection moves its target from the invalid handle to
@@ -172,8 +175,8 @@ TEST_F(Registry, AClaimWithoutMemoryKeepsTheAcceptTargetRegistered) {
     RecordingSocket keeper, target;
     ASSERT_TRUE(keeper.OpenSocket(0, SOCK_STREAM, 0, nullptr));
     SocketRegistry& registry = SocketRegistry::Current();
-    registry.RegisterHandle(INVALID_SOCKET, &target, false);
-    const SOCKET accepted = keeper.socketHandle + 4000; // a number nobody holds
+    registry.RegisterHandle(INVALID_SOCKET, &target);
+    const SOCKET accepted = keeper.GetSocketHandle() + 4000; // a number nobody holds
     bool frameworkException = false;
     try {
         allocation::FailureScope noMemory;
@@ -186,15 +189,15 @@ TEST_F(Registry, AClaimWithoutMemoryKeepsTheAcceptTargetRegistered) {
     EXPECT_TRUE(frameworkException);
     EXPECT_EQ(registry.FindLive(INVALID_SOCKET), &target);
     EXPECT_EQ(registry.FindLive(accepted), nullptr);
-    EXPECT_EQ(target.socketHandle, INVALID_SOCKET);
+    EXPECT_EQ(target.GetSocketHandle(), INVALID_SOCKET);
     EXPECT_TRUE(target.seen.empty());
 
     // With memory back the same notification claims the target.
     registry.DeliverNotification(accepted, FD_READ);
     EXPECT_EQ(registry.FindLive(accepted), &target);
     EXPECT_EQ(registry.FindLive(INVALID_SOCKET), nullptr);
-    EXPECT_EQ(target.socketHandle, accepted);
+    EXPECT_EQ(target.GetSocketHandle(), accepted);
     EXPECT_EQ(target.seen, std::vector<std::string>{"read:0"});
-    registry.UnregisterHandle(accepted, false);
-    target.socketHandle = INVALID_SOCKET;
+    registry.ForgetHandle(accepted);
+    target.ReleaseHandle();
 }

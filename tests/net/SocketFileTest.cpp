@@ -80,7 +80,7 @@ TEST_F(SocketFileRead, WritesReachThePeerAndCloseLeavesTheSocketOpen) {
         EXPECT_EQ(file.attachedSocket, nullptr);
         EXPECT_FALSE(CatchFrameworkExceptions([&] { file.WriteBuffer("x", 1); }));
     }
-    EXPECT_NE(socket.socketHandle, INVALID_SOCKET);
+    EXPECT_NE(socket.GetSocketHandle(), INVALID_SOCKET);
     EXPECT_EQ(socket.SendBytes("world", 5, 0), 5);
     socket.CloseSocketHandle();
     listener.Join();
