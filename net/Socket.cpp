@@ -251,7 +251,15 @@ bool CSocket::FinishSending(DWORD boundMilliseconds) {
         int n = CAsyncSocket::ReceiveBytes(discard, sizeof discard, 0);
         if (n == 0) {
             // The end of the stream: an orderly close once the peer has read everything, unless
-            // the close notification said the connection was reset.
+            // the close notification said the connection was reset. The end can be read before
+            // that notification is taken, even before it is posted, so it is awaited within the
+            // bound; when it never comes the end read stands as an orderly close.
+            while (closeError < 0) {
+                DWORD waited = GetTickCount() - start;
+                if (waited >= boundMilliseconds) break;
+                DWORD left = boundMilliseconds - waited;
+                if (!WaitWithTimer(FD_CLOSE, left < pollInterval ? left : pollInterval)) return false;
+            }
             if (closeError <= 0) return true;
             winsock::SetLastError(closeError);
             return false;
