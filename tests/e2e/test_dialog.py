@@ -8,6 +8,7 @@ import time
 import unittest
 
 from harness import (BAR_FAILURE, BAR_SUCCESS, BAR_TRANSFERRING, GOOD_INI, STATUS_DONE, STATUS_FAILED, STATUS_WAIT, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT_CONFIRM_CANCEL,
+                     WAIT_SECONDS,
                      ParvoletTestCase, wait_for)
 
 ANIMATION_ID = 1000
@@ -216,14 +217,16 @@ class NeverGreets(DialogCase):
 class RetryAndAnimation(DialogCase):
     def assert_animation_plays(self, state):
         rect = [c["rect"] for c in state["raw"]["children"] if c["id"] == ANIMATION_ID][0]
-        shots = []
-        for _ in range(3):
+        # A busy machine may hold the clip back for a while: look until the picture changes.
+        shots = set()
+        end = time.time() + WAIT_SECONDS
+        while len(shots) < 2 and time.time() < end:
             shot = self.screenshot_crop(rect)
             if shot is None:
                 self.skipTest("no screenshot tool or display here to watch the clip")
-            shots.append(shot[2])
-            time.sleep(0.7)
-        self.assertGreater(len(set(shots)), 1, "the animation shows the same picture for 1.4 s")
+            shots.add(shot[2])
+            time.sleep(0.3)
+        self.assertGreater(len(shots), 1, "the animation shows the same picture throughout")
 
     def test_retry_sends_the_whole_frame_once_the_server_is_back_and_the_clip_plays_throughout(self):
         port = free_port()
@@ -235,7 +238,7 @@ class RetryAndAnimation(DialogCase):
         self.click(state["hwnd"], IDRETRY)
         state = self.wait_success()
         self.assert_animation_plays(state)
-        record = receiver.next_record(10)
+        record = receiver.next_record(60)
         expected = payload.replace(b"\r\n", b"\n")
         self.assertTrue(record["well_formed"], record)
         self.assertEqual(-1, record["client_id"])
