@@ -82,7 +82,7 @@ if [ "$check" -eq 1 ]; then
   status=0
   for pair in "app/parvolet.exe" "$zip_name"; do
     a="$first/$pair" b="$second/$pair"
-    printf '%s  %s\n%s  %s\n' "$(sha256sum <"$a" | cut -d' ' -f1)" "$a" "$(sha256sum <"$b" | cut -d' ' -f1)" "$b"
+    sha256sum "$a" "$b"
     if cmp -s "$a" "$b"; then
       echo "make-release: $(basename "$pair") is identical in both builds"
     else

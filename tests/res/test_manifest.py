@@ -43,6 +43,9 @@ class PeResources:
             header = optional + optional_size + 40 * i
             size, address, raw_size, raw_offset = struct.unpack_from("<IIII", data, header + 8)
             self.sections.append((address, max(size, raw_size), raw_offset))
+        if self.rva == 0:  # no resource section at all
+            self.tree = {}
+            return
         self.base = self.offset(self.rva)
         self.tree = self.directory(0, 3)
 
@@ -92,9 +95,11 @@ class EmbeddedManifest(unittest.TestCase):
         self.assertEqual(root.get("manifestVersion"), "1.0")
 
         levels = root.findall(".//%srequestedExecutionLevel" % ASM_V3)
-        self.assertEqual([(e.get("level"), e.get("uiAccess")) for e in levels], [("asInvoker", "false")])
+        self.assertEqual([(e.get("level"), e.get("uiAccess")) for e in levels],
+                         [("asInvoker", "false")])
 
-        found = [e.get("Id") for e in root.findall(".//%sapplication/%ssupportedOS" % (COMPATIBILITY, COMPATIBILITY))]
+        path = ".//%sapplication/%ssupportedOS" % (COMPATIBILITY, COMPATIBILITY)
+        found = [e.get("Id") for e in root.findall(path)]
         self.assertEqual(sorted(found), sorted(SUPPORTED_OS),
                          "missing: %r" % [SUPPORTED_OS[g] for g in SUPPORTED_OS if g not in found])
 
