@@ -16,11 +16,12 @@ mode=(--interactive)
 source "$root/tools/wine/session.sh"
 start_display_if_needed || exit 1
 
+# The presets of CMakePresets.json; -B and the tools folder follow PARVOLET_BUILD_DIR.
+cd "$root"
 set -e
-cmake -S "$root" -B "$build/native" -G Ninja -DPARVOLET_SANITIZE=ON >/dev/null
+cmake --preset native -B "$build/native" >/dev/null
 cmake --build "$build/native" --target receiver
-cmake -S "$root" -B "$build/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-      -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools" >/dev/null
+cmake --preset win -B "$build/win" -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools" >/dev/null
 set +e
 trap 'stop_session "$build/win/wineprefix"' EXIT
 "$build/win/prepare-prefix" || exit 1

@@ -19,28 +19,29 @@ fi
 source "$root/tools/wine/session.sh"
 start_display_if_needed || exit 1
 
+# The presets of CMakePresets.json; -B and the tools folder follow PARVOLET_BUILD_DIR.
+cd "$root"
 set -e
-cmake -S "$root" -B "$build/native" -G Ninja -DPARVOLET_SANITIZE=ON
+cmake --preset native -B "$build/native"
 cmake --build "$build/native"
-cmake -S "$root" -B "$build/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-      -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools"
+cmake --preset win -B "$build/win" -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools"
 set +e
 trap 'stop_session "$build/win/wineprefix"' EXIT
 "$build/win/prepare-prefix" || { echo "run-tests: the Wine prefix could not be made" >&2; exit 1; }
 cmake --build "$build/win" || { echo "run-tests: the Windows build failed" >&2; exit 1; }
 
 summary=()
-run_ctest() { # name, build dir
+run_ctest() { # preset and log name, build dir
   local log="$build/$1-ctest.log"
-  ctest --test-dir "$2" --output-on-failure --no-tests=error -j2 2>&1 | tee "$log"
+  ctest --preset "$1" --test-dir "$2" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
   summary+=("$1: $(grep -E 'tests passed' "$log" | tail -n 1)")
   return "$rc"
 }
 
 status=0
-ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 run_ctest native "$build/native" || status=1
-run_ctest windows "$build/win" || status=1
+run_ctest native "$build/native" || status=1  # the preset sets ASAN_OPTIONS
+run_ctest win "$build/win" || status=1
 
 if [ -x "$root/tests/fuzz/run-fuzzers.sh" ] && [ "$fuzz_seconds" -gt 0 ]; then
   if bash "$root/tests/fuzz/run-fuzzers.sh" "$fuzz_seconds"; then
@@ -55,7 +56,7 @@ echo
 echo "== summary =="
 printf '%s\n' "${summary[@]}"
 passed=0; failed=0
-for log in "$build/native-ctest.log" "$build/windows-ctest.log"; do
+for log in "$build/native-ctest.log" "$build/win-ctest.log"; do
   line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
   [ -n "$line" ] || { failed=$((failed + 1)); continue; }
   total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")

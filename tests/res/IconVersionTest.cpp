@@ -6,6 +6,7 @@
 #include <string>
 
 #include "res/resource.h"
+#include "version.h"  // written by CMake into the build tree's res/
 #include "tests/res/ResourceBytes.h"
 
 namespace {
@@ -68,10 +69,13 @@ TEST_F(VersionBlock, FixedPart) {
     ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);    // 1.0
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00010000u);    // .1.0
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00010000u);
+    // The project's version, major.minor.patch.0, in both numbers.
+    const DWORD high = (PARVOLET_VERSION_MAJOR << 16) | PARVOLET_VERSION_MINOR;
+    const DWORD low = PARVOLET_VERSION_PATCH << 16;
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
     EXPECT_EQ(fixed->dwFileFlagsMask, 0x3Fu);
     EXPECT_EQ(fixed->dwFileFlags, 0u);
     EXPECT_EQ(fixed->dwFileOS, DWORD(VOS__WINDOWS32));
@@ -93,9 +97,9 @@ TEST_F(VersionBlock, UsEnglishUnicodeStrings) {
     };
     const Entry kEntries[] = {
         {"CompanyName", nullptr},      {"FileDescription", nullptr},
-        {"FileVersion", "1.0.1"},      {"InternalName", nullptr},
+        {"FileVersion", PARVOLET_VERSION_TEXT},      {"InternalName", nullptr},
         {"LegalCopyright", nullptr},   {"OriginalFilename", "parvolet.exe"},
-        {"ProductName", "Parvolet"},   {"ProductVersion", "1.0.1"},
+        {"ProductName", "Parvolet"},   {"ProductVersion", PARVOLET_VERSION_TEXT},
     };
     for (const Entry& entry : kEntries) {
         std::string path = std::string("\\StringFileInfo\\040904B0\\") + entry.key;
