@@ -47,6 +47,11 @@ public:
     bool IsWaiting() const noexcept { return waitFlag != nullptr; }
 
     DWORD pollInterval = 2000;
+    // Told after each send call inside SendBytes how many bytes it handed to Winsock, on the
+    // sending thread (a transfer's progress display counts with it); null: nobody listens. The
+    // hook must not use this socket.
+    void (*sendProgress)(void* context, int bytesHandedOver) = nullptr;
+    void* sendProgressContext = nullptr;
     bool* waitFlag = nullptr; // the keep-waiting flag of the wait in progress; null when none
     int connectError = -1;
     // The error that came with the close notification a wait took (0 for an orderly close); -1

@@ -56,5 +56,11 @@ UINT RunTransfer(void* request);
 // longer exists, else what SendNotifyMessageA answers.
 BOOL NotifyProgress(ProgressTarget target, int state, int result);
 
+// Queues PROGRESS_AMOUNT_MESSAGE (percent, phase) for window without waiting; 0 when the window
+// no longer exists.
+BOOL NotifyAmount(HWND window, unsigned percent, int phase);
+// The least time between two sending updates of one worker.
+constexpr DWORD kAmountIntervalMilliseconds = 334;
+
 // How long the worker lets the server finish reading after the last byte before it closes.
 constexpr DWORD kFinishSendingBoundMilliseconds = 5000;
