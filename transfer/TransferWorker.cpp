@@ -36,7 +36,7 @@ bool SendAll(CSocket& socket, const void* data, size_t length) {
 }
 
 // Counts the frame bytes the socket hands over and tells the dialog the share now and then, for
-// the status bar of a long transfer. Spacing the sending updates by a third of a second leaves
+// the status bar of a long transfer. Spacing the sending updates by over a third of a second leaves
 // room for the one drain update within the limit of four a second.
 class FrameProgress {
 public:
