@@ -31,9 +31,20 @@ def payload_bytes():
     return block * (PAYLOAD_SIZE // MIB)
 
 
+BAR_LINES = ["", BAR_CONNECTING, BAR_TRANSFERRING, BAR_SUCCESS, BAR_FAILURE] + [
+    "Transferring Information: %d%% of %s%s" % (share, FRAME_SIZE_TEXT, tail)
+    for share in range(101) for tail in ("", ", waiting for the server")]
+
+
 def percent(bar):
     match = AMOUNT.match(bar or "")
     return int(match.group(1)) if match else None
+
+
+def torn(bar):
+    """The driver reads a line's length, then the line: a line set in between comes cut to the
+    old length. Such a reading is the start of a known line, and the next one is whole."""
+    return bar not in BAR_LINES and any(line.startswith(bar) for line in BAR_LINES)
 
 
 class ProgressCase(ParvoletTestCase):
@@ -49,9 +60,11 @@ class ProgressCase(ParvoletTestCase):
         """One reading of the dialog, checked against what it may ever show mid-transfer."""
         state = self.dialog_state()
         bar, text = state["status_bar"], state["status_text"]
+        if torn(bar):
+            state["status_bar"] = None
+            return state
         self.bars.append(bar)
-        self.assertTrue(bar in ("", BAR_CONNECTING, BAR_TRANSFERRING, BAR_SUCCESS, BAR_FAILURE) or percent(bar) is not None,
-                        "unexpected bar line %r" % bar)
+        self.assertIn(bar, BAR_LINES, "unexpected bar line")
         if self.suspect is not None:
             self.assertIn(bar, (BAR_SUCCESS, BAR_FAILURE), "status text %r beside the bar line %r" % self.suspect)
             self.suspect = None
