@@ -206,7 +206,7 @@ void TransferDialog::FollowTransferPhase(int state) {
         amountDue_ = false;
         amountPercent_ = -1;
         // Without the timer the amount line never shows; the transfer itself is not affected.
-        SetTimer(hwnd_, kAmountTimerId, kAmountDelayMilliseconds, nullptr);
+        if (SetTimer(hwnd_, kAmountTimerId, kAmountDelayMilliseconds, nullptr) == 0) amountAllowed_ = false;
     } else if (state == PROGRESS_CONNECTING || state == PROGRESS_FINISHED) {
         // From here the bar's final text stands, whatever amount of this worker is still queued.
         amountAllowed_ = false;

@@ -18,8 +18,8 @@ PAYLOAD_SIZE = 32 * MIB
 READ_RATE = 4 * MIB
 FRAME_SIZE_TEXT = "32.0 MB"  # 20 + 32 MiB bytes, to the tenth
 BAR_CONNECTING = "Attempting to connect to Tamsk"
-AMOUNT = re.compile(r"Transferring Information: (\d{1,3})% of " + re.escape(FRAME_SIZE_TEXT) +
-                    r"(, waiting for the server)?\Z")
+AMOUNT = re.compile(r"(?:Transferring Information|Waiting for the server): (\d{1,3})% of " +
+                    re.escape(FRAME_SIZE_TEXT) + r"(?: sent)?\Z")
 # Each read of the dialog is a few round trips to Wine; on a loaded machine one can take a while.
 TRANSFER_WAIT_SECONDS = 60
 
@@ -32,8 +32,8 @@ def payload_bytes():
 
 
 BAR_LINES = ["", BAR_CONNECTING, BAR_TRANSFERRING, BAR_SUCCESS, BAR_FAILURE] + [
-    "Transferring Information: %d%% of %s%s" % (share, FRAME_SIZE_TEXT, tail)
-    for share in range(101) for tail in ("", ", waiting for the server")]
+    form % (share, FRAME_SIZE_TEXT) for share in range(101)
+    for form in ("Transferring Information: %d%% of %s", "Waiting for the server: %d%% of %s sent")]
 
 
 def percent(bar):

@@ -41,8 +41,7 @@ const ExpectedText kTexts[] = {
      "software?"},
     {IDS_FILE_TOO_LARGE, "The specified file to send is too large:\n"},
     {IDS_BAR_TRANSFER_AMOUNT, "Transferring Information: {percent}% of {size}"},
-    {IDS_BAR_WAITING_FOR_SERVER,
-     "Transferring Information: {percent}% of {size}, waiting for the server"},
+    {IDS_BAR_WAITING_FOR_SERVER, "Waiting for the server: {percent}% of {size} sent"},
 };
 
 TEST(StringTable, EveryTextLoadsExactly) {
