@@ -64,6 +64,10 @@ int main(int argc, char** argv) {
     CSocketFile file(socket, false);
     if (file.ReadBuffer(greeting, 4) != 4) return 1;
 
+    // How many send calls the frame takes: the transfer's progress hook runs once per call.
+    unsigned sendCalls = 0;
+    socket.sendProgress = [](void* context, int) { ++*static_cast<unsigned*>(context); };
+    socket.sendProgressContext = &sendCalls;
     const double cpuStart = ThreadCpuSeconds();
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
@@ -80,8 +84,8 @@ int main(int argc, char** argv) {
     if (ownPeer.joinable()) ownPeer.join();
 
     std::printf("{\"mebibytes\":%u,\"sent\":%s,\"peer_closed\":%s,\"seconds\":%.3f,\"gb_per_s\":%.3f,"
-                "\"sender_cpu_seconds\":%.3f,\"sender_cpu_seconds_in_send\":%.3f}\n",
+                "\"sender_cpu_seconds\":%.3f,\"sender_cpu_seconds_in_send\":%.3f,\"send_calls\":%u}\n",
                 mebibytes, sent ? "true" : "false", finished ? "true" : "false", wall,
-                payload.size() / wall / 1e9, cpu, cpuSend);
+                payload.size() / wall / 1e9, cpu, cpuSend, sendCalls);
     return sent && finished ? 0 : 1;
 }

@@ -204,6 +204,7 @@ int CSocket::SendBytes(const void* data, int length, int flags) {
         if (n == SOCKET_ERROR) return SOCKET_ERROR;
         next += n;
         remaining -= n;
+        if (sendProgress != nullptr) sendProgress(sendProgressContext, n);
     }
     return length > 0 ? length : 0;
 }

@@ -47,6 +47,11 @@ public:
     bool IsWaiting() const noexcept { return waitFlag_ != nullptr; }
 
     DWORD pollInterval = 2000;
+    // Told after each send call inside SendBytes how many bytes it handed to Winsock, on the
+    // sending thread (a transfer's progress display counts with it); null: nobody listens. The
+    // hook must not use this socket.
+    void (*sendProgress)(void* context, int bytesHandedOver) = nullptr;
+    void* sendProgressContext = nullptr;
     int connectError = -1;
     // The error that came with the close notification a wait took (0 for an orderly close); -1
     // until one arrives. Winsock may report a reset only here: the receive after it gives 0.

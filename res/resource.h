@@ -32,3 +32,7 @@
 #define IDS_CONFIG_MISSING 57355
 #define IDS_CONFIRM_CANCEL 57356
 #define IDS_FILE_TOO_LARGE 57357
+// Status bar lines of a long transfer; {percent} and {size} are filled in by our own code. The
+// bar is as wide as the dialog: a longer line would be cut off.
+#define IDS_BAR_TRANSFER_AMOUNT 57358
+#define IDS_BAR_WAITING_FOR_SERVER 57359

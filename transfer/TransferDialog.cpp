@@ -5,7 +5,9 @@
 #include "framework/MessageBox.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
+#include "transfer/Frame.h"
 #include "transfer/ProgressMessages.h"
+#include "transfer/ProgressText.h"
 
 IMPLEMENT_RUNTIME_CLASS(TransferDialog, CDialog)
 
@@ -15,6 +17,9 @@ namespace {
 constexpr DWORD kStatusBarStyle = 0x50800043;
 // MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2: No is the answer Enter gives.
 constexpr UINT kConfirmCancelStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
+// The amount line replaces "Transferring Information" only once state 1 has lasted this long.
+constexpr UINT_PTR kAmountTimerId = 1;
+constexpr UINT kAmountDelayMilliseconds = 1000;
 
 } // namespace
 
@@ -61,6 +66,16 @@ const MessageEntry TransferDialog::messageEntries[] = {
          if ((InSendMessageEx(nullptr) & ISMEX_NOTIFY) == 0)
              return dialog.DefaultProcessing(PROGRESS_MESSAGE, state, result);
          return dialog.OnProgressMessage(static_cast<int>(state), static_cast<int>(result));
+     }},
+    {PROGRESS_AMOUNT_MESSAGE, 0, 0,
+     [](CWnd& window, WPARAM percent, LPARAM phase) -> LRESULT {
+         return static_cast<TransferDialog&>(window).OnProgressAmount(static_cast<unsigned>(percent),
+                                                                      static_cast<int>(phase));
+     }},
+    {WM_TIMER, 0, 0,
+     [](CWnd& window, WPARAM timerId, LPARAM) -> LRESULT {
+         static_cast<TransferDialog&>(window).OnTimer(static_cast<UINT_PTR>(timerId));
+         return 0;
      }},
 };
 
@@ -129,6 +144,7 @@ BOOL TransferDialog::InitialiseDialog() {
 }
 
 LRESULT TransferDialog::OnProgressMessage(int state, int result) {
+    FollowTransferPhase(state);
     UINT statusId = 0;
     UINT barId = 0;
     switch (state) {
@@ -182,4 +198,43 @@ void TransferDialog::OnCloseRequest() {
     statusBar_.DestroyWindowNow();
     // Default processing issues the Cancel command when Cancel is enabled, and nothing otherwise.
     DefaultProcessing(WM_CLOSE, 0, 0);
+}
+
+void TransferDialog::FollowTransferPhase(int state) {
+    if (state == PROGRESS_TRANSFERRING) {
+        amountAllowed_ = true;
+        amountDue_ = false;
+        amountPercent_ = -1;
+        // Without the timer the amount line never shows; the transfer itself is not affected.
+        if (SetTimer(hwnd_, kAmountTimerId, kAmountDelayMilliseconds, nullptr) == 0) amountAllowed_ = false;
+    } else if (state == PROGRESS_CONNECTING || state == PROGRESS_FINISHED) {
+        // From here the bar's final text stands, whatever amount of this worker is still queued.
+        amountAllowed_ = false;
+        amountDue_ = false;
+        KillTimer(hwnd_, kAmountTimerId);
+    }
+}
+
+LRESULT TransferDialog::OnProgressAmount(unsigned percent, int phase) {
+    if (!amountAllowed_) return 0;
+    amountPercent_ = static_cast<int>(percent > 100 ? 100 : percent);
+    amountPhase_ = phase == AMOUNT_DRAINING ? AMOUNT_DRAINING : AMOUNT_SENDING;
+    if (amountDue_) ShowAmount();
+    return 0;
+}
+
+void TransferDialog::OnTimer(UINT_PTR timerId) {
+    if (timerId != kAmountTimerId) return;
+    KillTimer(hwnd_, kAmountTimerId);
+    if (!amountAllowed_) return;
+    amountDue_ = true;
+    if (amountPercent_ >= 0) ShowAmount();
+}
+
+void TransferDialog::ShowAmount() {
+    const UINT formatId = amountPhase_ == AMOUNT_DRAINING ? IDS_BAR_WAITING_FOR_SERVER : IDS_BAR_TRANSFER_AMOUNT;
+    const uint64_t frameBytes = frame::kOverheadSize + static_cast<uint64_t>(payload_.Length());
+    const CText line = progress_text::FillProgressFormat(LoadResourceText(formatId),
+                                                         static_cast<unsigned>(amountPercent_), frameBytes);
+    statusBar_.SetText(line.Data());
 }

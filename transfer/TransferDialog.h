@@ -5,6 +5,7 @@
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/Text.h"
+#include "transfer/ProgressMessages.h"
 #include "transfer/TransferWorker.h"
 
 #include <cstdint>
@@ -26,6 +27,9 @@ public:
     // failure state at once when no worker starts.
     void StartTransfer();
     LRESULT OnProgressMessage(int state, int result);
+    // The share of the frame a long transfer has handed over (PROGRESS_AMOUNT_MESSAGE).
+    LRESULT OnProgressAmount(unsigned percent, int phase);
+    void OnTimer(UINT_PTR timerId);
     void OnCloseRequest();
 
 protected:
@@ -43,6 +47,10 @@ private:
     bool RestoreButtonFocus();
     // On deactivation: a shown button the user moved the focus to is the one to come back to.
     void RememberButtonFocus();
+    // Follows the worker's states for the amount line: it may show only in state 1, and only
+    // once that state has lasted a while, so a short transfer looks exactly as it always did.
+    void FollowTransferPhase(int state);
+    void ShowAmount();
 
     CText payload_;
     CText serverAddress_;
@@ -53,4 +61,8 @@ private:
     CAnimateCtrl animation_;
     CText statusText_;
     int focusId_ = 0; // the button that gets the focus back when the dialog is activated again
+    bool amountAllowed_ = false; // in state 1 of the current worker
+    bool amountDue_ = false;     // ... and that state has lasted long enough to show amounts
+    int amountPercent_ = -1;     // the latest amount of the current worker; -1 before the first
+    int amountPhase_ = AMOUNT_SENDING;
 };

@@ -7,6 +7,7 @@
 #include "net/SocketFile.h"
 #include "transfer/Frame.h"
 #include "transfer/ProgressMessages.h"
+#include "transfer/ProgressText.h"
 
 #include <climits>
 #include <cstdint>
@@ -34,9 +35,54 @@ bool SendAll(CSocket& socket, const void* data, size_t length) {
     return true;
 }
 
+// Counts the frame bytes the socket hands over and tells the dialog the share now and then, for
+// the status bar of a long transfer. Spacing the sending updates by over a third of a second leaves
+// room for the one drain update within the limit of four a second.
+class FrameProgress {
+public:
+    FrameProgress(HWND window, uint64_t frameLength) noexcept : window_(window), frameLength_(frameLength) {}
+
+    // Attaches to the socket for the frame's sends and detaches on every way out.
+    class Listening {
+    public:
+        Listening(CSocket& socket, FrameProgress& progress) noexcept : socket_(socket) {
+            socket_.sendProgress = &FrameProgress::OnSent;
+            socket_.sendProgressContext = &progress;
+        }
+        ~Listening() {
+            socket_.sendProgress = nullptr;
+            socket_.sendProgressContext = nullptr;
+        }
+        Listening(const Listening&) = delete;
+        Listening& operator=(const Listening&) = delete;
+
+    private:
+        CSocket& socket_;
+    };
+
+    void Draining() const noexcept { NotifyAmount(window_, 100, AMOUNT_DRAINING); }
+
+private:
+    static void OnSent(void* context, int bytes) noexcept {
+        auto* self = static_cast<FrameProgress*>(context);
+        self->handedOver_ += static_cast<uint64_t>(bytes);
+        const DWORD now = GetTickCount();
+        if (self->posted_ && now - self->lastPost_ < kAmountIntervalMilliseconds) return;
+        self->posted_ = true;
+        self->lastPost_ = now;
+        NotifyAmount(self->window_, progress_text::PercentOf(self->handedOver_, self->frameLength_), AMOUNT_SENDING);
+    }
+
+    HWND window_;
+    uint64_t frameLength_;
+    uint64_t handedOver_ = 0;
+    bool posted_ = false;
+    DWORD lastPost_ = 0;
+};
+
 // Opens, connects, greets and sends; states 0 and 1 along the way. True when every byte of the
 // frame has been handed to the socket layer.
-bool PerformTransfer(CSocket& socket, const TransferRequest& request) {
+bool PerformTransfer(CSocket& socket, const TransferRequest& request, FrameProgress& progress) {
     if (!socket.OpenSocket(0, SOCK_STREAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
                            nullptr))
         return false;
@@ -57,6 +103,7 @@ bool PerformTransfer(CSocket& socket, const TransferRequest& request) {
     const frame::ClientIdBytes id = frame::EncodeClientId(request.clientId);
     const frame::HeaderBytes header = frame::EncodeHeader(static_cast<uint32_t>(length));
     const frame::TrailerBytes trailer = frame::EncodeTrailer();
+    FrameProgress::Listening listening(socket, progress);
     if (!SendAll(socket, id.data(), id.size())) return false;
     if (!SendAll(socket, header.data(), header.size())) return false;
     if (!SendAll(socket, request.payload.Data(), length)) return false;
@@ -65,6 +112,12 @@ bool PerformTransfer(CSocket& socket, const TransferRequest& request) {
 }
 
 } // namespace
+
+BOOL NotifyAmount(HWND window, unsigned percent, int phase) {
+    if (!IsWindow(window)) return 0;
+    return SendNotifyMessageA(window, PROGRESS_AMOUNT_MESSAGE, static_cast<WPARAM>(percent),
+                              static_cast<LPARAM>(phase));
+}
 
 BOOL NotifyProgress(ProgressTarget target, int state, int result) {
     if (!IsWindow(target.window)) return 0;
@@ -92,9 +145,11 @@ UINT RunTransfer(void* parameter) {
     auto* request = static_cast<TransferRequest*>(parameter);
     int result = TRANSFER_FAILED;
     {
+        FrameProgress progress(request->progressTarget.window, frame::kOverheadSize + request->payload.Length());
         CSocket socket;
         try {
-            if (PerformTransfer(socket, *request)) {
+            if (PerformTransfer(socket, *request, progress)) {
+                progress.Draining();
                 // Closing while the server's unread bytes (anything beyond the greeting) sit in our
                 // receive queue resets the connection, and the server may lose the end of the
                 // frame. Half-close and let the server read to the end first. A server that stays

@@ -56,5 +56,12 @@ UINT RunTransfer(void* request);
 // longer exists, else what SendNotifyMessageA answers.
 BOOL NotifyProgress(ProgressTarget target, int state, int result);
 
+// Queues PROGRESS_AMOUNT_MESSAGE (percent, phase) for window without waiting; 0 when the window
+// no longer exists.
+BOOL NotifyAmount(HWND window, unsigned percent, int phase);
+// The least time between two sending updates of one worker. Three a second plus the one drain
+// update stays within four a second even when the tick count is 16 ms coarse (Windows' default).
+constexpr DWORD kAmountIntervalMilliseconds = 350;
+
 // How long the worker lets the server finish reading after the last byte before it closes.
 constexpr DWORD kFinishSendingBoundMilliseconds = 5000;

@@ -40,6 +40,8 @@ const ExpectedText kTexts[] = {
      "Registration is not complete.\n\nAre you sure you want to exit without registering your "
      "software?"},
     {IDS_FILE_TOO_LARGE, "The specified file to send is too large:\n"},
+    {IDS_BAR_TRANSFER_AMOUNT, "Transferring Information: {percent}% of {size}"},
+    {IDS_BAR_WAITING_FOR_SERVER, "Waiting for the server: {percent}% of {size} sent"},
 };
 
 TEST(StringTable, EveryTextLoadsExactly) {

@@ -55,6 +55,10 @@ Options Parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
+        if (name == "--help" || name == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
         if (i + 1 >= argc) Fail(("missing value for " + name).c_str());
         const char* value = argv[++i];
         char* end = nullptr;
