@@ -57,12 +57,19 @@ HWND ParseWindow(const std::string& text) {
 std::string WindowText(HWND hwnd) {
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length)) return "";
-    std::vector<char> buffer(length + 2);
-    DWORD_PTR got = 0;
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                             SMTO_ABORTIFHUNG, 1000, &got))
-        return "";
-    return std::string(buffer.data(), std::strlen(buffer.data()));
+    // The text may change between the two messages: a buffer sized by the first alone would cut
+    // a longer new text to the old length. Room to spare, and more while the text fills it.
+    std::vector<char> buffer(length + 2 < 1024 ? 1024 : length + 2);
+    for (int attempt = 0;; ++attempt) {
+        buffer.assign(buffer.size(), '\0');
+        DWORD_PTR got = 0;
+        if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                                 SMTO_ABORTIFHUNG, 1000, &got))
+            return "";
+        size_t read = std::strlen(buffer.data());
+        if (read + 1 < buffer.size() || attempt == 4) return std::string(buffer.data(), read);
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 // A top-level caption as the window manager holds it: for another process's window this reads
