@@ -53,10 +53,17 @@ class LeakCase(ParvoletTestCase):
         return state, {b["id"]: b for b in state["buttons"]}
 
     def wait_failed(self, hwnd):
+        seen = []
+
         def failed():
             state, buttons = self.buttons(hwnd)
+            seen[:] = [(state.get("status_bar"), state.get("status_text"),
+                        {i: (b["visible"], b["enabled"]) for i, b in buttons.items()})]
             return state["status_bar"] == BAR_FAILURE and buttons[IDRETRY]["visible"] and buttons[IDRETRY]["enabled"]
-        wait_for(failed, interval=0.01, message="the failure texts and Retry")
+        try:
+            wait_for(failed, interval=0.01, message="the failure texts and Retry")
+        except AssertionError as error:
+            raise AssertionError("%s; last seen: %s" % (error, seen)) from None
         return hwnd
 
     def retry(self, hwnd, receiver=None):

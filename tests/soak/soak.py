@@ -261,7 +261,9 @@ def make_run_class(harness):
             state = self.wait_final("failure")
             self.check_focus(state["hwnd"], harness.IDRETRY, "Retry")
             receiver = self.new_receiver(port=port)
-            self.click(state["hwnd"], harness.IDRETRY)
+            # Returns once the dialog has handled the click: the failure still on screen before that is
+            # not the outcome of the new attempt.
+            self.click_and_wait(state["hwnd"], harness.IDRETRY)
             self.succeed(receiver, self.wait_final("success"))
 
         def never_greets(self):
