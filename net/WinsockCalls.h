@@ -81,6 +81,17 @@ inline int Shutdown(SOCKET s, int how) {
     return ::shutdown(s, how);
 }
 inline int CloseSocket(SOCKET s) { return ::closesocket(s); }
+// Looks at one socket's state without waiting: only reads it, so nothing is injected here.
+inline int SelectNow(fd_set* writable, fd_set* failed) {
+    timeval now = {0, 0};
+    return ::select(0, nullptr, writable, failed, &now);
+}
+inline int SocketError(SOCKET s) {
+    int error = 0;
+    int length = sizeof error;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == SOCKET_ERROR) return -1;
+    return error;
+}
 
 inline unsigned long InetAddr(const char* text) { return ::inet_addr(text); }
 inline hostent* GetHostByName(const char* name) {

@@ -36,6 +36,27 @@ TEST_F(Connect, ARefusedConnectionFailsWithTheNotificationsError) {
     EXPECT_FALSE(socket.IsWaiting());
 }
 
+// Without its connect notification (here never asked for) a connect must still learn its
+// outcome from the socket at a tick, whether the server accepts or refuses; it must not wait on.
+TEST_F(Connect, AConnectWhoseNotificationNeverComesEndsAtATick) {
+    const long withoutConnectNotification = 63 & ~FD_CONNECT;
+    {
+        LoopbackPeer listener([](SOCKET) {});
+        CSocket socket;
+        ASSERT_TRUE(socket.OpenSocket(0, SOCK_STREAM, withoutConnectNotification, nullptr));
+        socket.pollInterval = 100;
+        EXPECT_TRUE(socket.ConnectToHost("127.0.0.1", listener.port())) << WSAGetLastError();
+        EXPECT_EQ(socket.connectError, 0);
+        listener.Join();
+    }
+    CSocket socket;
+    ASSERT_TRUE(socket.OpenSocket(0, SOCK_STREAM, withoutConnectNotification, nullptr));
+    socket.pollInterval = 100;
+    EXPECT_FALSE(socket.ConnectToHost("127.0.0.1", peer::UnusedPort()));
+    EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
+    EXPECT_FALSE(socket.IsWaiting());
+}
+
 TEST_F(Connect, ANameThatDoesNotResolveFailsWithInvalidArgument) {
     for (const char* host : {"no-such-host.invalid", "not a host name"}) {
         SCOPED_TRACE(host);
