@@ -267,6 +267,16 @@ bool CSocket::FinishSending(DWORD boundMilliseconds) {
     if (RefusedWhileWaiting()) return false;
     if (winsock::Shutdown(GetSocketHandle(), 1) == SOCKET_ERROR) return false; // 1: the sending side
     const DWORD start = GetTickCount();
+    // What is left of the bound; 0 once it has passed.
+    auto left = [&]() -> DWORD {
+        DWORD elapsed = GetTickCount() - start;
+        return elapsed >= boundMilliseconds ? 0 : boundMilliseconds - elapsed;
+    };
+    // The period never exceeds what is left of the bound, so a quiet peer cannot hold the caller
+    // for a whole poll interval beyond it.
+    auto waitWithinBound = [&](unsigned eventBit, DWORD remaining) {
+        return WaitWithTimer(eventBit, remaining < pollInterval ? remaining : pollInterval);
+    };
     char discard[8192];
     for (;;) {
         int n = CAsyncSocket::ReceiveBytes(discard, sizeof discard, 0);
@@ -275,27 +285,20 @@ bool CSocket::FinishSending(DWORD boundMilliseconds) {
             // the close notification said the connection was reset. The end can be read before
             // that notification is taken, even before it is posted, so it is awaited within the
             // bound; when it never comes the end read stands as an orderly close.
-            while (closeError < 0) {
-                DWORD waited = GetTickCount() - start;
-                if (waited >= boundMilliseconds) break;
-                DWORD left = boundMilliseconds - waited;
-                if (!WaitWithTimer(FD_CLOSE, left < pollInterval ? left : pollInterval)) return false;
-            }
+            for (DWORD remaining; closeError < 0 && (remaining = left()) > 0;)
+                if (!waitWithinBound(FD_CLOSE, remaining)) return false;
             if (closeError <= 0) return true;
             winsock::SetLastError(closeError);
             return false;
         }
-        DWORD elapsed = GetTickCount() - start;
+        const DWORD remaining = left();
         if (n > 0) {
-            if (elapsed >= boundMilliseconds) break;
+            if (remaining == 0) break;
             continue;
         }
         if (winsock::LastError() != WSAEWOULDBLOCK) return false;
-        if (elapsed >= boundMilliseconds) break;
-        // The period never exceeds what is left of the bound, so a quiet peer cannot hold the
-        // caller for a whole poll interval beyond it.
-        DWORD left = boundMilliseconds - elapsed;
-        if (!WaitWithTimer(FD_READ, left < pollInterval ? left : pollInterval)) return false;
+        if (remaining == 0) break;
+        if (!waitWithinBound(FD_READ, remaining)) return false;
     }
     winsock::SetLastError(WSAETIMEDOUT);
     return false;
