@@ -3,6 +3,8 @@
 # Parvolet.ini beside parvolet.exe (build/demo/) and sends a sample file under Wine.
 # With a display you press OK yourself; without one a virtual display is used, the dialog is
 # photographed (build/demo/dialog-success.png), OK is pressed and the receiver's record printed.
+# It runs the 32-bit exe we ship (build/win) where this host can run 32-bit programs, and otherwise
+# the same sources built for 64-bit Windows (build/win64) under wine64; it says which.
 # Options: --screenshots DIR  also photograph the failure state, into DIR.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,11 +23,19 @@ cd "$root"
 set -e
 cmake --preset native -B "$build/native" >/dev/null
 cmake --build "$build/native" --target receiver
-cmake --preset win -B "$build/win" -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools" >/dev/null
+if bash "$root/tools/wine/can-run-wine32.sh" >/dev/null 2>&1; then
+  tree="$build/win" width="32-bit (i686, the exe we ship), under wine32"
+  cmake --preset win -B "$tree" -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools" >/dev/null
+else
+  tree="$build/win64" width="64-bit (x86-64; this host cannot run 32-bit programs), under wine64"
+  cmake --preset win64 -B "$tree" -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools" \
+        -DPARVOLET_SHIPPED_EXE="$build/win/app/parvolet.exe" >/dev/null
+fi
 set +e
-trap 'stop_session "$build/win/wineprefix"' EXIT
-"$build/win/prepare-prefix" || exit 1
-cmake --build "$build/win" --target parvolet dlgdrive || exit 1
-python3 "$root/tools/demo/run_demo.py" --exe "$build/win/app/parvolet.exe" --wine-run "$build/win/wine-run" \
-  --dlgdrive "$build/win/tools/dlgdrive/dlgdrive.exe" --receiver "$build/native/tools/receiver/receiver" \
+trap 'stop_session "$tree/wineprefix"' EXIT
+"$tree/prepare-prefix" || exit 1
+cmake --build "$tree" --target parvolet dlgdrive || exit 1
+echo "run-main: running the $width: $tree/app/parvolet.exe"
+python3 "$root/tools/demo/run_demo.py" --exe "$tree/app/parvolet.exe" --wine-run "$tree/wine-run" \
+  --dlgdrive "$tree/tools/dlgdrive/dlgdrive.exe" --receiver "$build/native/tools/receiver/receiver" \
   --folder "$build/demo" "${mode[@]}" "$@"

@@ -1,4 +1,4 @@
-// The program's icon group and version block, as the shell reads them from the executable.
+// The program's icon group and version block, as the shell reads them from the shipped executable.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -50,9 +50,7 @@ TEST(ProgramIcon, GroupHoldsOneSixteenColourImage) {
 class VersionBlock : public ::testing::Test {
 protected:
     void SetUp() override {
-        char path[MAX_PATH];
-        DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-        ASSERT_TRUE(length > 0 && length < sizeof path);
+        const char* path = ShippedExePath();
         DWORD ignored = 0;
         DWORD size = GetFileVersionInfoSizeA(path, &ignored);
         ASSERT_GT(size, 0u) << GetLastError();

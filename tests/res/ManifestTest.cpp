@@ -26,7 +26,7 @@ size_t Occurrences(const std::string& text, const std::string& part) {
 }
 
 TEST(EmbeddedManifest, OneManifestAskingForNoElevationClassicControlsAndDpiScaling) {
-    HMODULE exe = LoadLibraryExA("Z:" PARVOLET_EXE_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE exe = LoadLibraryExA("Z:" PARVOLET_SHIPPED_EXE_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(exe, nullptr) << GetLastError();
 
     // Exactly one manifest, under the number the loader reads for a process, in one language.

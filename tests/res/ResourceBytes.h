@@ -1,4 +1,4 @@
-// Reads the test program's own resources as bytes, and walks them as little-endian records.
+// Reads the resources of the executable we ship as bytes, and walks them as little-endian records.
 #pragma once
 
 #include <windows.h>
@@ -12,15 +12,29 @@ struct ResourceBytes {
     DWORD size = 0;
 };
 
-// The resource in US English, or an empty record when the module has none.
+// The 32-bit parvolet.exe as the build made it (PARVOLET_SHIPPED_EXE_PATH, a host path), whatever
+// the width of this test program: the loader maps a module of either width as a data file, so the
+// bytes users get are checked on hosts that cannot run 32-bit code too. Null when it cannot be
+// mapped; the tests then fail on the missing resource.
+inline HMODULE ShippedModule() {
+    static const HMODULE module = LoadLibraryExA("Z:" PARVOLET_SHIPPED_EXE_PATH, nullptr,
+                                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    return module;
+}
+
+inline const char* ShippedExePath() { return "Z:" PARVOLET_SHIPPED_EXE_PATH; }
+
+// The resource in US English in the shipped executable, or an empty record when it has none.
 inline ResourceBytes FindUsEnglishResource(LPCSTR type, LPCSTR name) {
     ResourceBytes bytes;
-    HRSRC found = FindResourceExA(nullptr, type, name, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    HMODULE module = ShippedModule();
+    if (!module) return bytes;
+    HRSRC found = FindResourceExA(module, type, name, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     if (!found) return bytes;
-    HGLOBAL loaded = LoadResource(nullptr, found);
+    HGLOBAL loaded = LoadResource(module, found);
     if (!loaded) return bytes;
     bytes.data = static_cast<const unsigned char*>(LockResource(loaded));
-    bytes.size = bytes.data ? SizeofResource(nullptr, found) : 0;
+    bytes.size = bytes.data ? SizeofResource(module, found) : 0;
     return bytes;
 }
 

@@ -49,7 +49,7 @@ TEST(StringTable, EveryTextLoadsExactly) {
         char buffer[512];
         // Fill first: a short load must not pass by leaving old bytes that happen to match.
         memset(buffer, 'x', sizeof buffer);
-        int length = LoadStringA(GetModuleHandleA(nullptr), expected.id, buffer, sizeof buffer);
+        int length = LoadStringA(ShippedModule(), expected.id, buffer, sizeof buffer);
         ASSERT_GT(length, 0) << "string " << expected.id << " is missing";
         EXPECT_EQ(std::string(buffer, length), expected.text) << "string " << expected.id;
         EXPECT_EQ(buffer[length], '\0') << "string " << expected.id;
@@ -69,7 +69,7 @@ TEST(StringTable, BlocksAreUsEnglish) {
 
 TEST(StringTable, UnknownIdLoadsNothing) {
     char buffer[64] = "unchanged";
-    EXPECT_EQ(LoadStringA(GetModuleHandleA(nullptr), IDS_SOCKETS_INIT_FAILED + 1, buffer,
+    EXPECT_EQ(LoadStringA(ShippedModule(), IDS_SOCKETS_INIT_FAILED + 1, buffer,
                           sizeof buffer),
               0);
 }
