@@ -78,13 +78,36 @@ def log(message):
     print("[bench %s] %s" % (time.strftime("%H:%M:%S"), message), flush=True)
 
 
+def tree_width(win_build):
+    """32 or 64: the width a Windows build tree was configured for, read from its toolchain file."""
+    with open(os.path.join(win_build, "CMakeCache.txt")) as f:
+        for line in f:
+            if line.startswith("CMAKE_TOOLCHAIN_FILE:"):
+                return 64 if "x86_64" in line else 32
+    return 32
+
+
+def build_name(width):
+    return "64-bit (x86-64) parvolet.exe under wine64" if width == 64 else "32-bit (i686) parvolet.exe under wine32"
+
+
+def wine_loader(width):
+    """The loader of a width: Debian's wine script picks the 32-bit one whenever wine32 is
+    installed, so the 64-bit loader is named directly."""
+    return "/usr/lib/wine/wine64" if width == 64 else "wine"
+
+
 class WineSession:
     """One prefix, one display and one persistent Wine server for the whole run."""
 
     def __init__(self, win_build, display):
         self.prefix = os.path.join(win_build, "wineprefix")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win32", WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", DISPLAY=display)
+        self.width = tree_width(win_build)
+        self.loader = wine_loader(self.width)
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win64" if self.width == 64 else "win32",
+                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", DISPLAY=display)
+        if self.width == 64:
+            self.env["WINELOADER"] = self.loader
         subprocess.run([os.path.join(win_build, "prepare-prefix")], env=self.env, check=True,
                        stdin=subprocess.DEVNULL)
         # Background services inherit the first Wine process's stdio: give them /dev/null.
@@ -93,10 +116,10 @@ class WineSession:
         # Fails harmlessly when a server for the prefix already runs.
         subprocess.run(["wineserver", "-p"], **quiet)
         for _ in range(2):
-            subprocess.run(["wine", "cmd.exe", "/c", "exit"], timeout=120, **quiet)
+            subprocess.run([self.loader, "cmd.exe", "/c", "exit"], timeout=120, **quiet)
 
     def start(self, program, *args):
-        return measure.Child(["wine", program] + list(args), env=self.env)
+        return measure.Child([self.loader, program] + list(args), env=self.env)
 
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
@@ -130,7 +153,7 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def environment():
+def environment(width=32):
     cpu = platform.processor() or "unknown CPU"
     with open("/proc/cpuinfo") as f:
         for line in f:
@@ -139,9 +162,9 @@ def environment():
                 break
     with open("/proc/meminfo") as f:
         total_kib = int(f.readline().split()[1])
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    wine = subprocess.run([wine_loader(width), "--version"], capture_output=True, text=True).stdout.strip()
     return {"cpu": cpu, "cores": os.cpu_count(), "ram": "%.1f GiB" % (total_kib / (1 << 20)),
-            "wine": wine, "kernel": "Linux " + platform.release(),
+            "wine": wine, "kernel": "Linux " + platform.release(), "build": build_name(width),
             "date": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
             "load_before": "%.2f %.2f %.2f" % os.getloadavg()}
 
@@ -180,7 +203,7 @@ class Bench:
                 raise RuntimeError("the do-nothing program failed")
             seconds.append(child.end - child.start)
         for _ in range(self.options.runs):
-            process = subprocess.Popen(["wine", self.noop, "hold"], env=self.wine.env, stdin=subprocess.PIPE,
+            process = subprocess.Popen([self.wine.loader, self.noop, "hold"], env=self.wine.env, stdin=subprocess.PIPE,
                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
             try:
                 if process.stdout.readline().strip() != b"ready":
@@ -411,8 +434,9 @@ class Bench:
         return {"met": met, "outcome": "; ".join(outcomes)}
 
     def run(self):
-        results = {"environment": environment(), "runs": self.options.runs, "notes": self.notes}
-        log("machine: %(cpu)s, %(cores)s cores, %(ram)s; load %(load_before)s" % results["environment"])
+        results = {"environment": environment(tree_width(self.options.win_build)), "runs": self.options.runs,
+                   "notes": self.notes}
+        log("machine: %(cpu)s, %(cores)s cores, %(ram)s; load %(load_before)s; %(build)s" % results["environment"])
         os.environ["DISPLAY"] = self.options.display
         self.wine = WineSession(self.options.win_build, self.options.display)
         try:

@@ -71,7 +71,7 @@ class Comparison:
         return entry
 
     def run(self):
-        results = {"environment": bench.environment(), "pairs": self.options.pairs,
+        results = {"environment": bench.environment(bench.tree_width(self.options.win_build)), "pairs": self.options.pairs,
                    "before": self.options.before, "after": self.options.after, "notes": self.bench.notes}
         os.environ["DISPLAY"] = self.options.display
         b = self.bench

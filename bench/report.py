@@ -153,6 +153,7 @@ def markdown(results):
     lines = ["# Benchmark results", "",
              "Machine: %s, %s cores, %s RAM; %s; %s." % (env["cpu"], env["cores"], env["ram"], env["wine"],
                                                       env["kernel"]),
+             "Build: %s." % env.get("build", "32-bit (i686) parvolet.exe under wine32"),
              "Date: %s. Load average before: %s; after: %s." % (env["date"], env["load_before"],
                                                               env.get("load_after", "-")),
              "Each figure is the minimum and the median of %d runs (min / median). Made by "

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds the release package from a fresh build folder: configures the Windows tree with the
-# "release" preset, builds parvolet.exe and writes build/release/parvolet-<version>-win32.zip
-# (parvolet.exe, Parvolet.ini, README.txt, SHA256SUMS). The version is the one in CMakeLists.txt.
-# Options: --check  also build a copy of the source in another folder and compare the exe and the
-#                   zip byte for byte; exits non-zero when they differ.
+# Builds the release packages, each from a fresh build folder: the 32-bit parvolet.exe (the
+# "release" preset) into build/release/parvolet-<version>-win32.zip and the 64-bit one (the
+# "release64" preset) into build/release/parvolet-<version>-win64.zip, each with Parvolet.ini,
+# README.txt and SHA256SUMS. The version is the one in CMakeLists.txt.
+# Options: --check  also build a copy of the source in another folder and compare both exes and
+#                   both zips byte for byte; exits non-zero when any differ.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$root/build/release"
@@ -11,13 +12,14 @@ check=0
 for arg in "$@"; do
   case "$arg" in
     --check) check=1 ;;
-    -h|--help) sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "make-release: unknown option $arg" >&2; exit 64 ;;
   esac
 done
 
 missing=0
-for tool in cmake ninja python3 i686-w64-mingw32-g++-posix i686-w64-mingw32-windres; do
+for tool in cmake ninja python3 i686-w64-mingw32-g++-posix i686-w64-mingw32-windres \
+            x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres; do
   command -v "$tool" >/dev/null || missing=1
 done
 if [ "$missing" -eq 1 ]; then
@@ -39,11 +41,15 @@ else
   date_epoch="${SOURCE_DATE_EPOCH:-315532800}"
 fi
 
-# build_package SOURCE TREE: a fresh tree from SOURCE; leaves TREE/parvolet-<version>-win32.zip.
+# The packages: preset and the zip's platform name, one pair a width.
+packages=("release win32" "release64 win64")
+
+# build_package SOURCE TREE PRESET PLATFORM: a fresh tree from SOURCE with PRESET; leaves
+# TREE/parvolet-<version>-PLATFORM.zip.
 build_package() {
-  local source="$1" tree="$2"
+  local source="$1" tree="$2" preset="$3" platform="$4"
   rm -rf "$tree"
-  (cd "$source" && cmake --preset release -B "$tree" >"$tree.configure.log" 2>&1) ||
+  (cd "$source" && cmake --preset "$preset" -B "$tree" >"$tree.configure.log" 2>&1) ||
     { cat "$tree.configure.log" >&2; echo "make-release: configuring $tree failed" >&2; return 1; }
   cmake --build "$tree" --target parvolet >"$tree.build.log" 2>&1 ||
     { tail -n 40 "$tree.build.log" >&2; echo "make-release: building $tree failed" >&2; return 1; }
@@ -52,21 +58,32 @@ build_package() {
   [ -n "$version" ] || { echo "make-release: no version in $tree/res/version.h" >&2; return 1; }
   python3 "$source/tools/release/package.py" --exe "$tree/app/parvolet.exe" \
     --ini "$source/tools/release/Parvolet.ini" --readme "$source/README.md" \
-    --date "$date_epoch" --output "$tree/parvolet-$version-win32.zip"
+    --date "$date_epoch" --output "$tree/parvolet-$version-$platform.zip"
   echo "$version" >"$tree/version"
 }
 
+# build_all SOURCE N: both packages from SOURCE, into build/release/<platform>-N.
+build_all() {
+  local entry preset platform
+  for entry in "${packages[@]}"; do
+    read -r preset platform <<<"$entry"
+    build_package "$1" "$out/$platform-$2" "$preset" "$platform" || return 1
+  done
+}
+
 mkdir -p "$out"
-first="$out/tree-1"
-build_package "$root" "$first"
-version="$(cat "$first/version")"
-zip_name="parvolet-$version-win32.zip"
-cp "$first/$zip_name" "$out/$zip_name"
-echo "make-release: wrote $out/$zip_name"
+build_all "$root" 1
+version="$(cat "$out/win32-1/version")"
+for entry in "${packages[@]}"; do
+  read -r _ platform <<<"$entry"
+  zip_name="parvolet-$version-$platform.zip"
+  cp "$out/$platform-1/$zip_name" "$out/$zip_name"
+  echo "make-release: wrote $out/$zip_name"
+done
 
 if [ "$check" -eq 1 ]; then
-  # The second build starts from a copy of the source in another folder, into another build
-  # folder: neither path may reach the bytes.
+  # The second build starts from a copy of the source in another folder, into other build
+  # folders: neither path may reach the bytes.
   copy="$out/source-copy"
   rm -rf "$copy"
   mkdir -p "$copy"
@@ -77,18 +94,20 @@ if [ "$check" -eq 1 ]; then
   else
     (cd "$root" && tar --exclude=./build -cf - .) | tar -C "$copy" -xf -
   fi
-  second="$out/tree-2"
-  build_package "$copy" "$second"
+  build_all "$copy" 2
   status=0
-  for pair in "app/parvolet.exe" "$zip_name"; do
-    a="$first/$pair" b="$second/$pair"
-    sha256sum "$a" "$b"
-    if cmp -s "$a" "$b"; then
-      echo "make-release: $(basename "$pair") is identical in both builds"
-    else
-      echo "make-release: $(basename "$pair") DIFFERS between the builds" >&2
-      status=1
-    fi
+  for entry in "${packages[@]}"; do
+    read -r _ platform <<<"$entry"
+    for pair in "app/parvolet.exe" "parvolet-$version-$platform.zip"; do
+      a="$out/$platform-1/$pair" b="$out/$platform-2/$pair"
+      sha256sum "$a" "$b"
+      if cmp -s "$a" "$b"; then
+        echo "make-release: $platform $(basename "$pair") is identical in both builds"
+      else
+        echo "make-release: $platform $(basename "$pair") DIFFERS between the builds" >&2
+        status=1
+      fi
+    done
   done
   exit "$status"
 fi

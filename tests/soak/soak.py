@@ -3,8 +3,10 @@
 receiver in rotating timing modes, each checked for its final texts and buttons, the control that
 has the focus, the exact frame the receiver got and the exit status. Not part of CI.
 
-Needs the Windows build tree (parvolet.exe, dlgdrive.exe, wine-run), the native one (receiver)
-and a display (DISPLAY). Prints one line of counts and exits non-zero on any fault:
+Needs a Windows build tree (parvolet.exe, dlgdrive.exe, wine-run), the native one (receiver)
+and a display (DISPLAY). It uses the 32-bit tree (win/, the exe we ship) where this host can run
+32-bit programs and the 64-bit one (win64/) where it cannot; --tree picks one. Prints the exe it
+soaks, then one line of counts, and exits non-zero on any fault:
     runs=N stuck=a focus=b frames=c exits=d states=e
 """
 
@@ -44,16 +46,25 @@ def parse_arguments():
     parser.add_argument("--seed", type=int, default=None, help="seed of the varied payloads and delays")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build"),
                         help="folder holding the win/ and native/ build trees (default: build/)")
+    parser.add_argument("--tree", choices=["win", "win64"], default=None,
+                        help="the Windows tree to soak (default: win where the host runs 32-bit programs, else win64)")
     parser.add_argument("--verbose", action="store_true", help="one line per run, not only per fault")
     return parser.parse_args()
 
 
-def locate_tools(build):
+def host_tree():
+    """win where this host can run wine32's programs, else win64 (the same test as run-tests.sh)."""
+    probe = os.path.join(ROOT, "tools", "wine", "can-run-wine32.sh")
+    result = subprocess.run(["bash", probe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return "win" if result.returncode == 0 else "win64"
+
+
+def locate_tools(build, tree):
     """Fills the environment the end-to-end harness reads, unless it is set already."""
     paths = {
-        "PARVOLET_EXE": os.path.join(build, "win", "app", "parvolet.exe"),
-        "PARVOLET_WINE_RUN": os.path.join(build, "win", "wine-run"),
-        "PARVOLET_DLGDRIVE": os.path.join(build, "win", "tools", "dlgdrive", "dlgdrive.exe"),
+        "PARVOLET_EXE": os.path.join(build, tree, "app", "parvolet.exe"),
+        "PARVOLET_WINE_RUN": os.path.join(build, tree, "wine-run"),
+        "PARVOLET_DLGDRIVE": os.path.join(build, tree, "tools", "dlgdrive", "dlgdrive.exe"),
         "PARVOLET_RECEIVER": os.path.join(build, "native", "tools", "receiver", "receiver"),
     }
     missing = []
@@ -346,7 +357,8 @@ def options_text(run):
 
 def main():
     arguments = parse_arguments()
-    missing = locate_tools(os.path.abspath(arguments.build_dir))
+    tree = arguments.tree or host_tree()
+    missing = locate_tools(os.path.abspath(arguments.build_dir), tree)
     if missing:
         print("soak: not built: " + ", ".join(missing), file=sys.stderr)
         return 2
@@ -358,6 +370,8 @@ def main():
     sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
     import harness
 
+    print("soak: %s build, %s" % ("32-bit (i686)" if tree == "win" else "64-bit (x86-64)",
+                                   os.environ["PARVOLET_EXE"]), flush=True)
     loops = start_busy_loops(arguments.busy)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))
     try:
