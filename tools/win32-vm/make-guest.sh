@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Makes the emulated PC's disk: Debian 12 amd64 with Wine (its 32-bit half too), a kernel and an
+# initrd that loads virtio, written into one ext4 image without mounting anything. Runs as root.
+# Usage: make-guest.sh OUT  (OUT is filled with root.img, vmlinuz and initrd.img)
+set -euo pipefail
+out="$1"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# The mirror the host's own apt uses, unless one is given.
+mirror="${PARVOLET_DEBIAN_MIRROR:-}"
+if [ -z "$mirror" ]; then
+  mirror="$(sed -n 's/^URIs: *\(http[^ ]*\/debian\)\/\?$/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1)"
+  [ -n "$mirror" ] || mirror="http://deb.debian.org/debian"
+fi
+tree="$out/rootfs"
+rm -rf "$tree"
+mkdir -p "$out"
+
+echo "win32-vm: debootstrap of bookworm from $mirror" >&2
+debootstrap --variant=minbase --arch=amd64 --include=python3,xvfb,xauth,procps,iproute2 \
+  bookworm "$tree" "$mirror" >"$out/debootstrap.log" 2>&1 ||
+  { tail -n 20 "$out/debootstrap.log" >&2; exit 1; }
+
+cp /etc/resolv.conf "$tree/etc/resolv.conf"
+# Nothing installed in the chroot may start a service on the host.
+printf '#!/bin/sh\nexit 101\n' >"$tree/usr/sbin/policy-rc.d"
+chmod 755 "$tree/usr/sbin/policy-rc.d"
+
+echo "win32-vm: installing Wine, the kernel and the initrd in the guest tree" >&2
+# A private mount namespace: the chroot's /proc goes away with this process, however it ends.
+unshare --mount --propagation private -- bash -euo pipefail -c '
+  tree="$1"
+  mount -t proc proc "$tree/proc"
+  inside() { chroot "$tree" env DEBIAN_FRONTEND=noninteractive LC_ALL=C "$@"; }
+  inside dpkg --add-architecture i386
+  inside apt-get update -q
+  inside apt-get install -y -q --no-install-recommends wine wine32:i386 linux-image-amd64 initramfs-tools
+  inside apt-get clean
+' _ "$tree" >"$out/install.log" 2>&1 || { tail -n 30 "$out/install.log" >&2; exit 1; }
+
+rm -f "$tree/usr/sbin/policy-rc.d"
+rm -rf "$tree/var/lib/apt/lists/"*
+install -m 755 "$here/init.sh" "$tree/check.sh"
+install -m 755 "$here/make-prefix.sh" "$tree/usr/local/sbin/make-prefix"
+
+kernels=("$tree"/boot/vmlinuz-*)
+initrds=("$tree"/boot/initrd.img-*)
+if [ ${#kernels[@]} -ne 1 ] || [ ! -f "${kernels[0]}" ] || [ ${#initrds[@]} -ne 1 ] || [ ! -f "${initrds[0]}" ]; then
+  echo "win32-vm: expected one kernel and one initrd in the guest's /boot" >&2
+  exit 1
+fi
+cp "${kernels[0]}" "$out/vmlinuz"
+cp "${initrds[0]}" "$out/initrd.img"
+
+echo "win32-vm: writing the root image" >&2
+# Room beside the 2.1 GB system for the Wine prefix and what the checks write.
+mkfs.ext4 -q -F -L parvolet-vm -d "$tree" "$out/root.img" 4G >/dev/null
+rm -rf "$tree"
