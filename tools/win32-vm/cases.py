@@ -62,20 +62,14 @@ class Smoke(ParvoletTestCase):
                 what, state.get("status_bar"), state.get("status_text"), state.get("focus_id")))
 
     def settled_box(self, title, text):
-        """The program's message box once it shows its title and text: the box is visible a moment
-        before the system has filled it in, and in the emulated PC that moment is long."""
-        last = {}
-
+        """The program's message box once the system has filled in its title and text: it is
+        visible a moment before that, and in the emulated PC that moment is long."""
         def filled():
             box = self.message_box(STATE_SECONDS)
-            last["box"] = box
-            return box if box["title"] == title and box["text"] == text else None
-        try:
-            return wait_for(filled, STATE_SECONDS, interval=0.2, message="the message box")
-        except AssertionError:
-            box = last.get("box") or {}
-            raise AssertionError("no message box %r / %r; last seen: %r / %r" % (
-                title, text, box.get("title"), box.get("text")))
+            return box if box["title"] and box["text"] else None
+        box = wait_for(filled, STATE_SECONDS, interval=0.2, message="a message box with its texts")
+        self.assertEqual((title, text), (box["title"], box["text"]))
+        return box
 
     def check_frame(self, receiver, payload, client=1234):
         """The exact frame: client id, {1, L}, the payload, {0, 0}, nothing more, then the close."""
