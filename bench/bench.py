@@ -410,7 +410,10 @@ class Bench:
             return {"met": None, "outcome": "not measured: no dialog driver to read the message"}
         outcomes = []
         met = True
-        for size in (1 << 31, 1 << 32):
+        # 2 GiB is beyond a 32-bit process's address space; a 64-bit one holds and sends it, so
+        # there only the frame's 32-bit length limit (4 GiB) refuses a file.
+        sizes = (1 << 32,) if self.wine.width == 64 else (1 << 31, 1 << 32)
+        for size in sizes:
             path = os.path.join(self.work, "too-large-%s.txt" % payloads.size_label(size).lower())
             with open(path, "wb") as f:
                 f.truncate(size)

@@ -4,7 +4,8 @@
 # "release64" preset) into build/release/parvolet-<version>-win64.zip, each with Parvolet.ini,
 # README.txt and SHA256SUMS. The version is the one in CMakeLists.txt.
 # Options: --check  also build a copy of the source in another folder and compare both exes and
-#                   both zips byte for byte; exits non-zero when any differ.
+#                   both zips byte for byte, then run the packaged 32-bit exe's smoke cases on an
+#                   emulated PC (tools/check-win32.sh); exits non-zero when any of it fails.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$root/build/release"
@@ -12,7 +13,7 @@ check=0
 for arg in "$@"; do
   case "$arg" in
     --check) check=1 ;;
-    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "make-release: unknown option $arg" >&2; exit 64 ;;
   esac
 done
@@ -109,5 +110,11 @@ if [ "$check" -eq 1 ]; then
       fi
     done
   done
+  # The 32-bit exe just packaged, taken from its zip, runs its smoke cases on an emulated PC.
+  packaged="$out/check-win32/parvolet.exe"
+  mkdir -p "$(dirname "$packaged")"
+  python3 -c 'import sys, zipfile; open(sys.argv[3], "wb").write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
+    "$out/parvolet-$version-win32.zip" parvolet.exe "$packaged"
+  bash "$root/tools/check-win32.sh" --exe "$packaged" || status=1
   exit "$status"
 fi
