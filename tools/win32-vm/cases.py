@@ -7,6 +7,7 @@ one line per case, then one line of counts."""
 
 import hashlib
 import os
+import socket
 import subprocess
 import sys
 import unittest
@@ -32,7 +33,6 @@ STATE_SECONDS = 180
 
 
 def free_port():
-    import socket
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
