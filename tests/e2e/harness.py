@@ -243,7 +243,11 @@ class ParvoletTestCase(unittest.TestCase):
             boxes = [w for w in self.windows("message_box") if w["visible"]]
             return boxes[0] if boxes else None
         box = wait_for(visible_box, timeout, message="a message box")
-        state = self.dump(box["hwnd"])
+        # On a slow machine the box can show before the system has filled in its title and text.
+        def filled_in():
+            state = self.dump(box["hwnd"])
+            return state if state.get("title") and state.get("message_text") else None
+        state = wait_for(filled_in, timeout, message="the message box's title and text")
         buttons = [b for b in state["buttons"] if b["visible"]]
         focused = [b["text"] for b in buttons if b["focused"]]
         return {
