@@ -59,6 +59,8 @@ public:
         const size_t optional = pe + 24;
         cursor.Seek(optional);
         if (cursor.U16() != 0x10B) return;  // PE32: the shipped program is the 32-bit one
+        cursor.Seek(optional + 28);
+        imageBase_ = cursor.U32();
         cursor.Seek(optional + 92);
         const uint32_t directoryCount = cursor.U32();
         for (uint32_t i = 0; i < directoryCount && i < 16; ++i) {
@@ -97,6 +99,13 @@ public:
         return ByteCursor(bytes_.data(), 0);
     }
 
+    // Whether the RVA lies in a section's file data.
+    bool Mapped(uint32_t rva) const {
+        ByteCursor cursor = At(rva);
+        cursor.Read(1);
+        return !cursor.overrun();
+    }
+
     std::string Name(uint32_t rva) const {
         ByteCursor cursor = At(rva);
         std::string name;
@@ -110,23 +119,33 @@ public:
     // DLL names of the delay-import directory (entry 13): 32-byte descriptors, by RVA, up to a zero one.
     std::vector<std::string> DelayImports() const { return Names(IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT, 32, 4); }
 
-    // Whether the delay descriptor of the DLL holds RVAs and names at least one function.
-    bool DelayImportNamesFunctions(const std::string& dll) const {
+    // The number of functions the DLL's delay descriptor names, or 0 when it is missing, does
+    // not hold RVAs, or has an address slot that does not start out at a stub in the image. Until
+    // the first call binds it, each slot must lead into the delay-load helper: a slot of 0 would
+    // send the first call to address 0.
+    int DelayImportedFunctions(const std::string& dll) const {
         ByteCursor cursor = At(DirectoryRva(IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT));
         for (int i = 0; i < 64; ++i) {
             const uint32_t attributes = cursor.U32();
             const uint32_t name = cursor.U32();
             cursor.U32();  // module handle
-            const uint32_t iat = cursor.U32();
+            const uint32_t slots = cursor.U32();
             const uint32_t names = cursor.U32();
             cursor.Seek(cursor.offset() + 12);
-            if (cursor.overrun() || name == 0) return false;
+            if (cursor.overrun() || name == 0) return 0;
             if (Upper(Name(name)) != dll) continue;
-            ByteCursor thunk = At(names);
-            const uint32_t first = thunk.U32();
-            return attributes == 1 && iat != 0 && !thunk.overrun() && first != 0;
+            if (attributes != 1) return 0;
+            ByteCursor nameCursor = At(names);
+            ByteCursor slotCursor = At(slots);
+            int count = 0;
+            for (uint32_t entry = nameCursor.U32(); entry != 0 && !nameCursor.overrun(); entry = nameCursor.U32()) {
+                const uint32_t stub = slotCursor.U32();
+                if (slotCursor.overrun() || stub <= imageBase_ || !Mapped(stub - imageBase_)) return 0;
+                ++count;
+            }
+            return count;
         }
-        return false;
+        return 0;
     }
 
 private:
@@ -156,6 +175,7 @@ private:
     }
 
     std::vector<unsigned char> bytes_;
+    uint32_t imageBase_ = 0;
     std::vector<Directory> directories_;
     std::vector<Section> sections_;
     bool valid_ = false;
@@ -187,7 +207,8 @@ TEST(ShippedImports, WinsockAndCommonControlsAreDelayLoaded) {
     const std::vector<std::string> delayed = Shipped().DelayImports();
     for (const char* dll : {"WSOCK32.DLL", "COMCTL32.DLL"}) {
         EXPECT_EQ(1, std::count(delayed.begin(), delayed.end(), dll)) << "delay imports: " << Listed(delayed);
-        EXPECT_TRUE(Shipped().DelayImportNamesFunctions(dll)) << dll;
+        EXPECT_GT(Shipped().DelayImportedFunctions(dll), 0) << dll << ": no function, or one whose address slot "
+                                                            << "does not lead to the delay-load helper";
     }
 }
 
