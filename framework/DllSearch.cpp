@@ -47,7 +47,9 @@ bool LoadDelayLoadedDllsFromSystemFolder() noexcept {
         path[length] = '\\';
         std::strcpy(path + length + 1, name);
         // Kept loaded for the process's life: the helper's load by name then finds this module.
-        if (LoadLibraryA(path) == nullptr) allLoaded = false;
+        // The altered search looks for the DLL's own imports in the system folder too, not in the
+        // program's.
+        if (LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) == nullptr) allLoaded = false;
     }
     return allLoaded;
 }
