@@ -205,11 +205,14 @@ class ParvoletTestCase(unittest.TestCase):
 
     # ---- the program -------------------------------------------------------------------------
 
-    def start(self, arguments):
+    def start(self, arguments, dll_overrides=None):
         """Starts parvolet.exe as if a user typed 'parvolet.exe' + arguments (raw: blanks and quotes
-        are passed exactly)."""
+        are passed exactly). dll_overrides are Wine DLL overrides for this run; the Wine runner
+        keeps the project's own before them."""
         env = dict(os.environ)
         env["DLGDRIVE_COMMAND_LINE"] = "parvolet.exe" + arguments
+        if dll_overrides:
+            env["WINEDLLOVERRIDES"] = dll_overrides
         program = windows_path(os.path.join(self.folder, "parvolet.exe"))
         self.launcher = subprocess.Popen([self.wine_run, self.dlgdrive, "launch", program], cwd=self.folder,
                                          env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)

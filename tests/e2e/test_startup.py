@@ -3,11 +3,13 @@ Parvolet.ini, and the message box or progress dialog that follows."""
 
 import hashlib
 import os
+import shutil
 import socket
 import unittest
 
-from harness import (GOOD_INI, IDCANCEL, IDOK, IDYES, TEXT_CONFIG_MISSING, TEXT_CONFIRM_CANCEL,
-                     TEXT_NO_FILE, TEXT_NOT_FOUND, TEXT_TOO_LARGE, TITLE, ParvoletTestCase, wait_for)
+from harness import (BAR_FAILURE, BAR_SUCCESS, GOOD_INI, IDCANCEL, IDOK, IDYES, STATUS_DONE, TEXT_CONFIG_MISSING,
+                     TEXT_CONFIRM_CANCEL, TEXT_NO_FILE, TEXT_NOT_FOUND, TEXT_TOO_LARGE, TITLE, ParvoletTestCase,
+                     wait_for)
 
 
 class StartUpMessageCase(ParvoletTestCase):
@@ -133,6 +135,60 @@ class GoodStartUp(ParvoletTestCase):
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             return s.getsockname()[1]
+
+
+class DllsBesideTheProgram(ParvoletTestCase):
+    """The program is run from folders anyone can write to (downloads, an installer's temporary
+    folder). A wsock32.dll and a comctl32.dll found there must never run in its process: both are
+    loaded from the system folder only. By default Wine prefers its own DLLs and would hide the
+    fault, so the run asks Wine to look beside the exe first, as Windows does for these two."""
+
+    PLANTED = ("wsock32.dll", "comctl32.dll")
+
+    def markers(self):
+        """The marker files left by stand-ins that ran. Each names itself after the path it was
+        loaded as, in whatever case the loader gave that."""
+        return sorted(name for name in os.listdir(self.folder) if name.lower().endswith(".dll.ran"))
+
+    def test_planted_dlls_do_not_run_and_the_transfer_ends_as_usual(self):
+        planted = os.environ.get("PARVOLET_PLANTED_DLL_DIR", "")
+        for name in self.PLANTED:
+            source = os.path.join(planted, name)
+            self.assertTrue(os.path.isfile(source), "the stand-in %s is not built (%r)" % (name, source))
+            shutil.copy(source, os.path.join(self.folder, name))
+        receiver = self.start_receiver(connections=1, timeout_seconds=120)
+        self.write_ini(GOOD_INI.format(port=receiver.port))
+        payload = b"sent past the DLLs beside the program\r\n" * 100
+        self.write_file("data.txt", payload)
+        self.start(" data.txt", dll_overrides="wsock32,comctl32=n,b")
+
+        # Either the dialog reaches its end, or the program is gone (a planted DLL took over).
+        def settled():
+            if not self.running():
+                return {"exited": self.launcher.returncode}
+            for window in self.windows("dialog"):
+                if window["visible"]:
+                    bar = self.dump(window["hwnd"])["status_bar"]
+                    if bar in (BAR_SUCCESS, BAR_FAILURE):
+                        return {"bar": bar}
+            return None
+        outcome = wait_for(settled, timeout=120, message="the end of the transfer or of the program")
+
+        self.assertEqual([], self.markers(), "a DLL beside the program ran in its process")
+        self.assertNotIn("exited", outcome, "the program ended before its transfer did")
+        state = wait_for(lambda: (lambda s: s if s["status_bar"] == BAR_SUCCESS and s["status_text"] == STATUS_DONE
+                                  and s["buttons"][IDOK]["visible"] and s["focus_id"] == IDOK else None)(
+                                      self.dialog_state()),
+                         message="the success texts with OK focused")
+        self.assertEqual(TITLE, state["title"])
+        record = receiver.next_record(timeout=30)
+        self.assertIsNotNone(record, "the receiver saw no connection")
+        self.assertTrue(record["well_formed"], record)
+        self.assertEqual(7, record["client_id"])
+        self.assertEqual(hashlib.sha256(payload.replace(b"\r\n", b"\n")).hexdigest(), record["sha256"])
+        self.click(state["hwnd"], IDOK)
+        self.assertEqual(1, self.exit_code())
+        self.assertEqual([], self.markers(), "a DLL beside the program ran in its process")
 
 
 class SocketsUnavailable(ParvoletTestCase):
