@@ -62,12 +62,8 @@ class Smoke(ParvoletTestCase):
                 what, state.get("status_bar"), state.get("status_text"), state.get("focus_id")))
 
     def settled_box(self, title, text):
-        """The program's message box once the system has filled in its title and text: it is
-        visible a moment before that, and in the emulated PC that moment is long."""
-        def filled():
-            box = self.message_box(STATE_SECONDS)
-            return box if box["title"] and box["text"] else None
-        box = wait_for(filled, STATE_SECONDS, interval=0.2, message="a message box with its texts")
+        """The program's message box, read once the system has filled in its title and text."""
+        box = self.message_box(STATE_SECONDS)
         self.assertEqual((title, text), (box["title"], box["text"]))
         return box
 
