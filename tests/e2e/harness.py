@@ -9,6 +9,7 @@ import json
 import os
 import select
 import shutil
+import socket
 import subprocess
 import tempfile
 import time
@@ -61,6 +62,30 @@ def _receiver_path():
 def windows_path(unix_path):
     """Wine's Z: drive maps the Unix root."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def free_port():
+    """A loopback port nothing listens on, below the system's range of outgoing ports: a connection
+    to a closed port inside that range can, once in many thousand tries, get that very port as its
+    source and connect to itself."""
+    first = 32768
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            first = int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        pass
+    low = 10000
+    span = max(first - low, 1)
+    start = os.getpid() * 7919 % span
+    for i in range(min(span, 2000)):
+        port = low + (start + i) % span
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
+    raise AssertionError("no free loopback port below %d" % first)
 
 
 def wait_for(predicate, timeout=WAIT_SECONDS, interval=0.05, message="condition"):

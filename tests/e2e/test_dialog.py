@@ -9,7 +9,7 @@ import unittest
 
 from harness import (BAR_FAILURE, BAR_SUCCESS, BAR_TRANSFERRING, GOOD_INI, STATUS_DONE, STATUS_FAILED, STATUS_WAIT, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT_CONFIRM_CANCEL,
                      WAIT_SECONDS,
-                     ParvoletTestCase, wait_for)
+                     ParvoletTestCase, free_port, wait_for)
 
 ANIMATION_ID = 1000
 INI = "[Network]\nServerAddress={host}\nClientID={client}\nPort={port}\n"
@@ -66,12 +66,6 @@ class PausingGreeter:
     def stop(self):
         self.released.set()
         self.thread.join(35)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class DialogCase(ParvoletTestCase):

@@ -4,12 +4,11 @@ Parvolet.ini, and the message box or progress dialog that follows."""
 import hashlib
 import os
 import shutil
-import socket
 import unittest
 
 from harness import (BAR_FAILURE, BAR_SUCCESS, GOOD_INI, IDCANCEL, IDOK, IDYES, STATUS_DONE, TEXT_CONFIG_MISSING,
                      TEXT_CONFIRM_CANCEL, TEXT_NO_FILE, TEXT_NOT_FOUND, TEXT_TOO_LARGE, TITLE, ParvoletTestCase,
-                     wait_for)
+                     free_port, wait_for)
 
 
 class StartUpMessageCase(ParvoletTestCase):
@@ -116,7 +115,7 @@ class GoodStartUp(ParvoletTestCase):
 
     def test_confirmed_cancel_ends_with_status_2(self):
         # Nothing listens on the port: the transfer fails and the user gives up.
-        self.write_ini(GOOD_INI.format(port=self.free_port()))
+        self.write_ini(GOOD_INI.format(port=free_port()))
         self.write_file("empty.txt", b"")
         self.start(" empty.txt")
         state = self.dialog_state(timeout=30)
@@ -130,11 +129,6 @@ class GoodStartUp(ParvoletTestCase):
         self.click(box["hwnd"], IDYES)
         self.assertEqual(2, self.exit_code())
 
-    @staticmethod
-    def free_port():
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            return s.getsockname()[1]
 
 
 class DllsBesideTheProgram(ParvoletTestCase):

@@ -15,7 +15,6 @@ import hashlib
 import os
 import random
 import signal
-import socket
 import subprocess
 import sys
 import time
@@ -95,12 +94,6 @@ def stop_busy_loops(loops):
         if loop.poll() is None:
             loop.kill()
         loop.wait()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def payload_for(rng, mode):
@@ -267,7 +260,7 @@ def make_run_class(harness):
             self.expect_exit(1)
 
         def refused_then_retry(self):
-            port = free_port()  # nothing listens there yet
+            port = harness.free_port()  # nothing listens there yet
             self.launch(port)
             state = self.wait_final("failure")
             self.check_focus(state["hwnd"], harness.IDRETRY, "Retry")

@@ -258,6 +258,32 @@ void Serve(int fd, int connection, const Options& o, std::vector<uint8_t>& buffe
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
+// A port below the first of the system's outgoing ports that nothing uses now: tried in turn
+// from a place that differs from run to run. 0 (any port) when none is found.
+uint16_t PortBelowOutgoingRange() {
+    int first = 32768;
+    if (FILE* range = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        if (std::fscanf(range, "%d", &first) != 1) first = 32768;
+        std::fclose(range);
+    }
+    const int low = 10000;
+    if (first <= low + 1) return 0;
+    const int span = first - low;
+    const int start = static_cast<int>(getpid()) % span;
+    for (int i = 0; i < span && i < 2000; ++i) {
+        const uint16_t port = static_cast<uint16_t>(low + (start + i) % span);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        int taker = socket(AF_INET, SOCK_STREAM, 0);
+        if (taker < 0) return 0;
+        const bool free = bind(taker, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(taker);
+        if (free) return port;
+    }
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -275,6 +301,12 @@ int main(int argc, char** argv) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(o.port));
     socklen_t length = sizeof address;
+    if (o.mode == "refuse" && o.port == 0 && listener >= 0) {
+        // A refused port must lie below the system's range of outgoing ports: a connection to a
+        // closed port inside it can, once in many thousand tries, get that very port as its own
+        // source and so connect to itself, and the client then waits for a greeting forever.
+        address.sin_port = htons(PortBelowOutgoingRange());
+    }
     if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(listener, 16) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         std::perror("receiver: listen");

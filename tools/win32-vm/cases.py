@@ -7,7 +7,6 @@ one line per case, then one line of counts."""
 
 import hashlib
 import os
-import socket
 import subprocess
 import sys
 import unittest
@@ -24,18 +23,12 @@ sys.path.insert(0, SHARE)
 import harness  # noqa: E402
 from harness import (BAR_FAILURE, BAR_SUCCESS, BAR_TRANSFERRING, IDCANCEL, IDOK, IDRETRY, IDYES,  # noqa: E402
                      STATUS_DONE, STATUS_FAILED, STATUS_WAIT, TEXT_CONFIRM_CANCEL, TEXT_NOT_FOUND, TITLE,
-                     ParvoletTestCase, wait_for)
+                     ParvoletTestCase, free_port, wait_for)
 
 INI = "[Network]\nServerAddress=127.0.0.1\nClientID={client}\nPort={port}\n"
 FRAME_OVERHEAD = 20  # client id, {1, L}, {0, 0}
 # The emulated PC runs Wine several times slower than a host: a state may take this long to show.
 STATE_SECONDS = 180
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Smoke(ParvoletTestCase):
