@@ -157,8 +157,10 @@ class DllsBesideTheProgram(ParvoletTestCase):
         self.write_file("data.txt", payload)
         self.start(" data.txt", dll_overrides="wsock32,comctl32=n,b", environment=self.environment)
 
-        # Either the dialog reaches its end, or the program is gone (a planted DLL took over).
+        # Either the dialog reaches its end, or the program is gone or a planted DLL ran in it.
         def settled():
+            if self.markers():
+                return {"ran": self.markers()}
             if not self.running():
                 return {"exited": self.launcher.returncode}
             for window in self.windows("dialog"):
