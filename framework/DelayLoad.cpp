@@ -9,8 +9,8 @@
 #include <delayimp.h>
 
 const DelayLoadedDll kDelayLoadedDlls[2] = {
-    {"WSOCK32.DLL", IDS_SOCKETS_INIT_FAILED, 0},
-    {"COMCTL32.DLL", IDS_CONTROLS_INIT_FAILED, 0},
+    {"WSOCK32.DLL", IDS_SOCKETS_INIT_FAILED},
+    {"COMCTL32.DLL", IDS_CONTROLS_INIT_FAILED},
 };
 
 namespace {
@@ -27,7 +27,8 @@ FARPROC WINAPI OnDelayLoadFailure(unsigned, PDelayLoadInfo info) noexcept {
     }
     try {
         // USER32 only, which is imported the ordinary way: nothing here is delay-loaded.
-        ShowMessageBox(failed->messageId, failed->messageStyle);
+        // Style 0, as start-up's sockets message has it: OK and the exclamation icon.
+        ShowMessageBox(failed->messageId, 0);
     } catch (...) {
         // Without memory for the text the box cannot be shown; the exit still comes.
     }

@@ -7,7 +7,6 @@
 struct DelayLoadedDll {
     const char* name;  // as the program's delay-import directory names it
     UINT messageId;    // what the user is told when it cannot be used
-    UINT messageStyle;
 };
 
 // WSOCK32 first: a system that lacks both shows its message, the one start-up shows first.
