@@ -73,6 +73,13 @@ int TransferApp::StartApplication() {
     // The dialog shares the payload's buffer; dropping ours leaves it the only holder.
     TransferDialog dialog(payload, serverAddress, port, clientId, nullptr);
     payload.Clear();
-    SetExitStatus(static_cast<int>(dialog.RunModal()));
+    const INT_PTR result = dialog.RunModal();
+    if (result == -1) {
+        // The window could not be made (no memory or window handles left): say so, and end as
+        // the other refusals before the dialog do.
+        ShowMessageBox(IDS_DIALOG_FAILED, MB_ICONSTOP);
+        return 0;
+    }
+    SetExitStatus(static_cast<int>(result));
     return 0;
 }

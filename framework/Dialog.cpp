@@ -113,6 +113,18 @@ LRESULT CDialog::DefaultProcessing(UINT, WPARAM, LPARAM) {
     return 0;
 }
 
+LRESULT CDialog::OnHandlerFailure(UINT message, WPARAM, LPARAM) noexcept {
+    if (message == WM_INITDIALOG) {
+        EndDialog(-1);
+        passToDefault_ = false;
+        return FALSE;
+    }
+    // The default processing reads private numbers as its own DM_ messages (0x0401 sets the
+    // default button): those count as handled.
+    passToDefault_ = message < WM_USER;
+    return 0;
+}
+
 INT_PTR CALLBACK CDialog::DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CDialog* self = nullptr;
     if (message == WM_INITDIALOG) {
@@ -133,7 +145,7 @@ INT_PTR CALLBACK CDialog::DialogProcedure(HWND hwnd, UINT message, WPARAM wParam
     // hand-on request apart from theirs.
     bool outerRequest = self->passToDefault_;
     self->passToDefault_ = false;
-    LRESULT result = self->Dispatch(message, wParam, lParam);
+    LRESULT result = self->DispatchGuarded(message, wParam, lParam);
     bool useDefault = self->passToDefault_;
     self->passToDefault_ = outerRequest;
 

@@ -52,6 +52,10 @@ protected:
     // Hands the message being handled on to the platform's default dialog processing, which runs
     // once the handler has returned.
     LRESULT DefaultProcessing(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // A handler that threw: a dialog whose initialisation failed ends its modal run with -1, as
+    // one that could not be made; any other system message gets the platform's default
+    // processing, and a private one counts as handled.
+    LRESULT OnHandlerFailure(UINT message, WPARAM wParam, LPARAM lParam) noexcept override;
 
 private:
     static INT_PTR CALLBACK DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -3,6 +3,8 @@
 // but is not a KnownDLL would otherwise be found before the real one and run inside the program.
 #include "framework/DllSearch.h"
 
+#include "framework/DelayLoad.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -13,20 +15,19 @@ constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
 using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
 using SetDllDirectoryCall = BOOL(WINAPI*)(LPCSTR);
 
-// The DLLs the shipped program delay-loads (app/delayload), by the names it imports them under.
-const char* const kDelayLoadedDlls[] = {"WSOCK32.DLL", "COMCTL32.DLL"};
-
 FARPROC Kernel32Function(const char* name) {
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
 }
 } // namespace
 
-DllSearch RestrictDllSearchToSystemFolder() noexcept {
+DllSearch RestrictDllSearchToSystemFolder(bool useDefaultDllDirectories) noexcept {
     // Windows 8 and later, and 7 and Vista with their loader update: the search for every later
     // load by name, the delay-load helper's included, covers the system folder only.
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesCall>(
-        reinterpret_cast<void (*)()>(Kernel32Function("SetDefaultDllDirectories")));
+    auto setDefault = useDefaultDllDirectories
+                          ? reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void (*)()>(
+                                Kernel32Function("SetDefaultDllDirectories")))
+                          : nullptr;
     if (setDefault && setDefault(kSearchSystem32)) return DllSearch::systemFolderOnly;
     // Older systems: an empty DLL directory at least takes the current folder out of the search.
     auto setDirectory = reinterpret_cast<SetDllDirectoryCall>(
@@ -40,7 +41,8 @@ bool LoadDelayLoadedDllsFromSystemFolder() noexcept {
     UINT length = GetSystemDirectoryA(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return false;
     bool allLoaded = true;
-    for (const char* name : kDelayLoadedDlls) {
+    for (const DelayLoadedDll& dll : kDelayLoadedDlls) {
+        const char* name = dll.name;
         char path[MAX_PATH];
         if (length + 1 + std::strlen(name) >= MAX_PATH) return false;
         std::memcpy(path, folder, length);

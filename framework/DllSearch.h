@@ -9,8 +9,9 @@ enum class DllSearch {
 };
 
 // Limits where later loads by name look for a DLL. Must run before the program's first call into
-// a delay-loaded DLL (WSOCK32, COMCTL32).
-DllSearch RestrictDllSearchToSystemFolder() noexcept;
+// a delay-loaded DLL (WSOCK32, COMCTL32). useDefaultDllDirectories false takes the way of systems
+// that lack SetDefaultDllDirectories (a test build stages them, see StartupStaging.h).
+DllSearch RestrictDllSearchToSystemFolder(bool useDefaultDllDirectories = true) noexcept;
 
 // Where the search could not be confined to the system folder, loads the program's delay-loaded
 // system DLLs by their full path in the system folder, so the delay-load helper's load by name

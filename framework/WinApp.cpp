@@ -1,8 +1,7 @@
-// The application object's life: WinMain, the start-up order, the command map and string loading.
+// The application object's life: the start-up order, the command map and string loading.
 #include "framework/WinApp.h"
 
 #include "framework/CommandLine.h"
-#include "framework/DllSearch.h"
 #include "framework/Exceptions.h"
 #include "framework/Wnd.h"
 #include "res/resource.h"
@@ -85,22 +84,4 @@ CText LoadResourceText(UINT id) {
             return CText(buffer.data(), static_cast<size_t>(length));
         buffer.resize(buffer.size() * 4);
     }
-}
-
-// The program's entry. The application object is static, so it exists before this runs.
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // First of all: WSOCK32 and COMCTL32 are delay-loaded, found by name at their first call, and
-    // neither is a KnownDLL. Until the search is limited, that load would look in the program's
-    // own folder first and run whatever DLL of that name lies there; once one is loaded, it stays.
-    // Nothing before this point calls into them (no static object does).
-    if (RestrictDllSearchToSystemFolder() != DllSearch::systemFolderOnly &&
-        !LoadDelayLoadedDllsFromSystemFolder()) {
-        // The program's folder is still searched and the system folder lacks one of the two: a
-        // later load by name could only find a stranger's copy. End as the system's loader ends a
-        // program whose DLL is missing.
-        return ERROR_MOD_NOT_FOUND;
-    }
-    CWinApp* app = CWinApp::Current();
-    if (app == nullptr) return 0;
-    return app->Run();
 }

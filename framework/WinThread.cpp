@@ -3,6 +3,8 @@
 // it hands the object out, and the thread runs no user code before the creator is done with it.
 #include "framework/WinThread.h"
 
+#include "framework/Exceptions.h"
+
 #include <memory>
 #include <new>
 #include <utility>
@@ -109,7 +111,19 @@ DWORD WINAPI CWinThread::ThreadEntry(void* parameter) {
     // Our own handle of a live event and no time-out: this wait cannot fail.
     WaitForSingleObject(proceed.get(), INFINITE);
     proceed.reset();
-    EndThread(self->procedure_(self->parameter_));
+    EndThread(RunProcedure(self->procedure_, self->parameter_));
+}
+
+UINT CWinThread::RunProcedure(ThreadProcedure procedure, void* parameter) noexcept {
+    // The system's thread start lies below this frame; an exception that reached it could not be
+    // unwound and would end the whole process. The procedure's own objects are unwound by then.
+    try {
+        return procedure(parameter);
+    } catch (CException* e) {
+        e->Delete();
+    } catch (...) {
+    }
+    return kUncaughtExceptionExitCode;
 }
 
 CWinThread* BeginThread(CWinThread::ThreadProcedure procedure, void* parameter, int priority,

@@ -8,6 +8,9 @@
 
 #include <windows.h>
 
+// The exit code of a thread whose procedure ended with an exception (ERROR_UNHANDLED_EXCEPTION).
+constexpr UINT kUncaughtExceptionExitCode = 574;
+
 class CWinThread : public CObject {
     DECLARE_RUNTIME_CLASS(CWinThread)
 public:
@@ -51,6 +54,8 @@ protected:
 private:
     struct Startup;
     static DWORD WINAPI ThreadEntry(void* startup);
+    // The procedure's result, or kUncaughtExceptionExitCode when it threw.
+    static UINT RunProcedure(ThreadProcedure procedure, void* parameter) noexcept;
     // After a failed start: no thread belongs to the object any more.
     void ForgetThread() noexcept;
 

@@ -1,6 +1,8 @@
 // Window objects, their message tables and the framework window class.
 #include "framework/Wnd.h"
 
+#include "framework/Exceptions.h"
+
 #include <utility>
 
 IMPLEMENT_RUNTIME_CLASS(CWnd, CObject)
@@ -100,6 +102,23 @@ LRESULT CWnd::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefaultProcessing(message, wParam, lParam);
 }
 
+LRESULT CWnd::DispatchGuarded(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    try {
+        return Dispatch(message, wParam, lParam);
+    } catch (CException* e) {
+        e->Delete();
+    } catch (...) {
+    }
+    // Outside the handlers: the exception is gone, and with it whatever memory it held.
+    return OnHandlerFailure(message, wParam, lParam);
+}
+
+LRESULT CWnd::OnHandlerFailure(UINT message, WPARAM, LPARAM) noexcept {
+    if (message == WM_NCCREATE) return FALSE;
+    if (message == WM_CREATE) return -1;
+    return 0;
+}
+
 LRESULT CALLBACK CWnd::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CWnd* self = FromHandle(hwnd);
     if (self == nullptr && message == WM_NCCREATE) {
@@ -110,10 +129,10 @@ LRESULT CALLBACK CWnd::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, L
     }
     if (self == nullptr) return DefWindowProcA(hwnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
-        LRESULT result = self->Dispatch(message, wParam, lParam);
+        LRESULT result = self->DispatchGuarded(message, wParam, lParam);
         self->UnbindHandle();
         self->OnWindowGone();
         return result;
     }
-    return self->Dispatch(message, wParam, lParam);
+    return self->DispatchGuarded(message, wParam, lParam);
 }

@@ -69,6 +69,15 @@ protected:
     virtual LRESULT DefaultProcessing(UINT message, WPARAM wParam, LPARAM lParam);
     // Routes a message through the table chain; default processing when no entry matches.
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+    // Dispatch for a window procedure: no exception leaves it. The system's frames between the
+    // procedure and our own code cannot be unwound (the 32-bit program's unwind tables stop at
+    // them, and the process is ended), so a handler's exception is caught here, a framework
+    // exception deleted, and OnHandlerFailure gives the message's result.
+    LRESULT DispatchGuarded(UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+    // The result of a message whose handler threw. The base: the message counts as handled with
+    // 0 (a lost notification, an update not drawn), except that a window whose creation message
+    // failed is not made.
+    virtual LRESULT OnHandlerFailure(UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
     // Takes over a window made for this object without routing its messages (a control it
     // creates): destroying the object destroys the window.

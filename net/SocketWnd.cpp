@@ -19,6 +19,9 @@ void CSocketWnd::Create() {
 }
 
 namespace {
+// A handler's exception (no memory for a registry record) ends at the window procedure: the
+// notification is lost, as one is that a blocking wait cannot set aside, and the wait's timer
+// tick tries the operation again.
 const MessageEntry kSocketWndEntries[] = {
     {SOCKET_NOTIFY_MESSAGE, 0, 0,
      [](CWnd&, WPARAM wParam, LPARAM lParam) -> LRESULT {

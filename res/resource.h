@@ -36,3 +36,7 @@
 // bar is as wide as the dialog: a longer line would be cut off.
 #define IDS_BAR_TRANSFER_AMOUNT 57358
 #define IDS_BAR_WAITING_FOR_SERVER 57359
+// Start-up messages for a system that lacks a part the program needs: the common controls
+// (COMCTL32 cannot be loaded or lacks a function), or the progress window cannot be made.
+#define IDS_CONTROLS_INIT_FAILED 57370
+#define IDS_DIALOG_FAILED 57371

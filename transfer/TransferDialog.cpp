@@ -130,6 +130,8 @@ void TransferDialog::StartTransfer() {
 
 BOOL TransferDialog::InitialiseDialog() {
     CDialog::InitialiseDialog();
+    failureStatus_ = LoadResourceText(IDS_STATUS_FAILED);
+    failureBar_ = LoadResourceText(IDS_BAR_FAILURE);
     // Without the clip or the bar the dialog still works: no animation, no status line.
     animation_.Open(IDR_CLIP);
     statusBar_.Create(kStatusBarStyle, hwnd_, IDC_STATUS_BAR);
@@ -200,7 +202,24 @@ void TransferDialog::OnCloseRequest() {
     DefaultProcessing(WM_CLOSE, 0, 0);
 }
 
-void TransferDialog::FollowTransferPhase(int state) {
+LRESULT TransferDialog::OnHandlerFailure(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    if (message == PROGRESS_AMOUNT_MESSAGE) return 0;
+    if (message != PROGRESS_MESSAGE || (InSendMessageEx(nullptr) & ISMEX_NOTIFY) == 0)
+        return CDialog::OnHandlerFailure(message, wParam, lParam);
+    if (static_cast<int>(wParam) == PROGRESS_FINISHED) ShowFailureWithoutAllocating();
+    return 0;
+}
+
+void TransferDialog::ShowFailureWithoutAllocating() noexcept {
+    FollowTransferPhase(PROGRESS_FINISHED);
+    // The texts share their loaded buffers: no copy is made.
+    statusText_ = failureStatus_;
+    SetDlgItemTextA(hwnd_, IDC_STATUS_TEXT, statusText_.Data());
+    statusBar_.SetText(failureBar_.Data());
+    ShowButtons(1, 0, 1);
+}
+
+void TransferDialog::FollowTransferPhase(int state) noexcept {
     if (state == PROGRESS_TRANSFERRING) {
         amountAllowed_ = true;
         amountDue_ = false;

@@ -38,6 +38,10 @@ protected:
     void OnCancelCommand() override;
     // Starts the worker for the current request; false when none started.
     virtual bool LaunchWorker();
+    // A worker's state whose handler threw (no memory for a text, say). The final one fails the
+    // transfer, shown without allocating, so Retry and Cancel stay offered; an earlier one is
+    // left undrawn, since its worker still runs and reports its end.
+    LRESULT OnHandlerFailure(UINT message, WPARAM wParam, LPARAM lParam) noexcept override;
 
 private:
     static const MessageEntry messageEntries[];
@@ -49,7 +53,9 @@ private:
     void RememberButtonFocus();
     // Follows the worker's states for the amount line: it may show only in state 1, and only
     // once that state has lasted a while, so a short transfer looks exactly as it always did.
-    void FollowTransferPhase(int state);
+    void FollowTransferPhase(int state) noexcept;
+    // The failure state from texts loaded in advance: it must show when memory has run out.
+    void ShowFailureWithoutAllocating() noexcept;
     void ShowAmount();
 
     CText payload_;
@@ -60,6 +66,8 @@ private:
     CStatusBarCtrl statusBar_;
     CAnimateCtrl animation_;
     CText statusText_;
+    CText failureStatus_;
+    CText failureBar_;
     int focusId_ = 0; // the button that gets the focus back when the dialog is activated again
     bool amountAllowed_ = false; // in state 1 of the current worker
     bool amountDue_ = false;     // ... and that state has lasted long enough to show amounts

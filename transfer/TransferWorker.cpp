@@ -160,6 +160,9 @@ UINT RunTransfer(void* parameter) {
             }
         } catch (CException* e) {
             e->Delete();
+        } catch (...) {
+            // Any other exception (no memory for a name, say) fails this transfer like a
+            // framework one: the dialog must still hear the end, or it would wait for ever.
         }
     } // the socket is closed here, before the final message
     // Read the target now: once state 2 is out the dialog may start a new transfer over the slot.

@@ -35,6 +35,8 @@ TEXT_CONFIG_MISSING = "The following file is missing,\nbut required to continue:
 TEXT_NOT_FOUND = "The specified file to send was not found:\n"
 TEXT_TOO_LARGE = "The specified file to send is too large:\n"
 TEXT_SOCKETS_FAILED = "Windows sockets initialization failed."
+TEXT_CONTROLS_FAILED = "Windows common controls initialization failed."
+TEXT_DIALOG_FAILED = "The progress window could not be opened."
 TEXT_CONFIRM_CANCEL = ("Registration is not complete.\n\n"
                        "Are you sure you want to exit without registering your software?")
 
@@ -197,6 +199,8 @@ class ParvoletTestCase(unittest.TestCase):
     """Fixture: a scratch folder holding parvolet.exe, its Parvolet.ini and the file to send."""
 
     exe = _env_path("PARVOLET_EXE")
+    # The test build, which stages what Wine cannot show (PARVOLET_STAGE, see StartupStaging.cpp).
+    staged_exe = _env_path("PARVOLET_STAGED_EXE")
     wine_run = _env_path("PARVOLET_WINE_RUN")
     dlgdrive = _env_path("PARVOLET_DLGDRIVE")
     receiver_binary = _receiver_path()
@@ -230,11 +234,12 @@ class ParvoletTestCase(unittest.TestCase):
 
     # ---- the program -------------------------------------------------------------------------
 
-    def start(self, arguments, dll_overrides=None):
+    def start(self, arguments, dll_overrides=None, environment=None):
         """Starts parvolet.exe as if a user typed 'parvolet.exe' + arguments (raw: blanks and quotes
         are passed exactly). dll_overrides are Wine DLL overrides for this run; the Wine runner
-        keeps the project's own before them."""
+        keeps the project's own before them. environment: more variables for the program."""
         env = dict(os.environ)
+        env.update(environment or {})
         env["DLGDRIVE_COMMAND_LINE"] = "parvolet.exe" + arguments
         if dll_overrides:
             env["WINEDLLOVERRIDES"] = dll_overrides

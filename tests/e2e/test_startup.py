@@ -7,14 +7,14 @@ import shutil
 import unittest
 
 from harness import (BAR_FAILURE, BAR_SUCCESS, GOOD_INI, IDCANCEL, IDOK, IDYES, STATUS_DONE, TEXT_CONFIG_MISSING,
-                     TEXT_CONFIRM_CANCEL, TEXT_NO_FILE, TEXT_NOT_FOUND, TEXT_TOO_LARGE, TITLE, ParvoletTestCase,
-                     free_port, wait_for)
+                     TEXT_CONFIRM_CANCEL, TEXT_CONTROLS_FAILED, TEXT_DIALOG_FAILED, TEXT_NO_FILE, TEXT_NOT_FOUND,
+                     TEXT_SOCKETS_FAILED, TEXT_TOO_LARGE, TITLE, ParvoletTestCase, free_port, wait_for)
 
 
 class StartUpMessageCase(ParvoletTestCase):
-    def expect_stop_box(self, arguments, text):
+    def expect_stop_box(self, arguments, text, icon="stop", **start_options):
         """Runs the program, reads its one message box, presses OK and expects exit status 0."""
-        self.start(arguments)
+        self.start(arguments, **start_options)
         box = self.message_box()
         self.assertEqual(TITLE, box["title"])
         self.assertEqual(text, box["text"])
@@ -22,7 +22,7 @@ class StartUpMessageCase(ParvoletTestCase):
         self.assertEqual(0, box["owner"], "a start-up box has no owner")
         kind = self.icon_kind(box["icon_rect"])
         if kind is not None:  # None: no screenshot tool or display here
-            self.assertEqual("stop", kind)
+            self.assertEqual(icon, kind)
         self.click(box["hwnd"], IDOK)
         self.assertEqual(0, self.exit_code())
         self.assertEqual([], self.windows())
@@ -138,6 +138,7 @@ class DllsBesideTheProgram(ParvoletTestCase):
     fault, so the run asks Wine to look beside the exe first, as Windows does for these two."""
 
     PLANTED = ("wsock32.dll", "comctl32.dll")
+    environment = None
 
     def markers(self):
         """The marker files left by stand-ins that ran. Each names itself after the path it was
@@ -154,10 +155,12 @@ class DllsBesideTheProgram(ParvoletTestCase):
         self.write_ini(GOOD_INI.format(port=receiver.port))
         payload = b"sent past the DLLs beside the program\r\n" * 100
         self.write_file("data.txt", payload)
-        self.start(" data.txt", dll_overrides="wsock32,comctl32=n,b")
+        self.start(" data.txt", dll_overrides="wsock32,comctl32=n,b", environment=self.environment)
 
-        # Either the dialog reaches its end, or the program is gone (a planted DLL took over).
+        # Either the dialog reaches its end, or the program is gone or a planted DLL ran in it.
         def settled():
+            if self.markers():
+                return {"ran": self.markers()}
             if not self.running():
                 return {"exited": self.launcher.returncode}
             for window in self.windows("dialog"):
@@ -183,6 +186,42 @@ class DllsBesideTheProgram(ParvoletTestCase):
         self.click(state["hwnd"], IDOK)
         self.assertEqual(1, self.exit_code())
         self.assertEqual([], self.markers(), "a DLL beside the program ran in its process")
+
+
+class DllsBesideTheProgramOnAnOlderLoader(DllsBesideTheProgram):
+    """The same, on a system without SetDefaultDllDirectories (Vista and 7 without the loader
+    update), which Wine always has: the test build hides it, and the program must then load both
+    DLLs from the system folder by their full path before anything looks for them by name."""
+
+    exe = ParvoletTestCase.staged_exe
+    environment = {"PARVOLET_STAGE": "old-loader"}
+
+
+class SystemDllBlocked(StartUpMessageCase):
+    """WSOCK32 or COMCTL32 cannot be loaded (a Windows policy that blocks it; Wine's override
+    "d" does the same): a message names what is missing, and start-up stops like its other
+    refusals, never with an unhandled exception. Both are checked before the command line."""
+
+    def test_blocked_sockets(self):
+        self.expect_stop_box("", TEXT_SOCKETS_FAILED, icon="exclamation", dll_overrides="wsock32=d")
+
+    def test_blocked_common_controls(self):
+        self.expect_stop_box("", TEXT_CONTROLS_FAILED, icon="exclamation", dll_overrides="comctl32=d")
+
+
+class DialogCannotBeMade(StartUpMessageCase):
+    """The progress window cannot be created (no window memory left): the user is told, nothing
+    is sent, and the program ends with status 0, not a silent -1. The test build refuses the
+    dialog's window."""
+
+    exe = ParvoletTestCase.staged_exe
+
+    def test_message_and_status_0(self):
+        receiver = self.start_receiver(connections=1, timeout_seconds=60)
+        self.write_ini(GOOD_INI.format(port=receiver.port))
+        self.write_file("data.txt", b"never sent\r\n")
+        self.expect_stop_box(" data.txt", TEXT_DIALOG_FAILED, environment={"PARVOLET_STAGE": "no-dialog"})
+        self.assertIsNone(receiver.next_record(timeout=1), "the receiver saw a connection")
 
 
 class SocketsUnavailable(ParvoletTestCase):

@@ -1,7 +1,11 @@
 // The framework's thread object: synchronous start, the current-object query, the exit code.
 #include "framework/WinThread.h"
 
+#include "framework/Exceptions.h"
+
 #include <gtest/gtest.h>
+
+#include <new>
 
 namespace {
 
@@ -43,4 +47,41 @@ TEST(WinThread, RunsOnItsOwnThreadKnowsItselfAndEndsWithTheResult) {
     EXPECT_NE(probe.threadId, GetCurrentThreadId());
     CloseHandle(handle);
     CloseHandle(probe.go);
+}
+
+namespace {
+
+struct Thrower {
+    HANDLE go;
+    bool frameworkException;
+};
+
+UINT ThrowingProcedure(void* parameter) {
+    auto* thrower = static_cast<Thrower*>(parameter);
+    WaitForSingleObject(thrower->go, 10000);
+    if (thrower->frameworkException) ThrowMemoryException();
+    throw std::bad_alloc();
+}
+
+} // namespace
+
+// Past the procedure lies the system's thread start, which cannot be unwound through: an
+// exception reaching it would end the whole process, not just the thread.
+TEST(WinThread, AProcedureThatThrowsEndsOnlyItsOwnThread) {
+    for (bool frameworkException : {false, true}) {
+        SCOPED_TRACE(frameworkException ? "framework exception" : "std::bad_alloc");
+        Thrower thrower{CreateEventA(nullptr, TRUE, FALSE, nullptr), frameworkException};
+        CWinThread* thread = BeginThread(&ThrowingProcedure, &thrower);
+        ASSERT_NE(thread, nullptr);
+        HANDLE handle = nullptr;
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), thread->GetThreadHandle(), GetCurrentProcess(), &handle,
+                                    0, FALSE, DUPLICATE_SAME_ACCESS));
+        SetEvent(thrower.go);
+        ASSERT_EQ(WaitForSingleObject(handle, 10000), WAIT_OBJECT_0);
+        DWORD exitCode = 0;
+        EXPECT_TRUE(GetExitCodeThread(handle, &exitCode));
+        EXPECT_EQ(exitCode, kUncaughtExceptionExitCode);
+        CloseHandle(handle);
+        CloseHandle(thrower.go);
+    }
 }

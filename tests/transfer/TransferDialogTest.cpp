@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <functional>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -26,6 +27,21 @@ std::string WindowText(HWND window) {
     char buffer[512] = {};
     if (window != nullptr) GetWindowTextA(window, buffer, sizeof buffer);
     return buffer;
+}
+
+// Queues a state from a thread of its own without waiting, as the worker does, and waits until
+// the dialog has handled it: a message the same thread sends afterwards is handled after it, so
+// its reply means the state is on screen. False when that did not happen in time.
+bool NotifyAsWorker(HWND dialog, int state, int result) {
+    std::atomic<bool> handled{false};
+    std::thread worker([&] {
+        SendNotifyMessageA(dialog, PROGRESS_MESSAGE, static_cast<WPARAM>(state), static_cast<LPARAM>(result));
+        DWORD_PTR ignored = 0;
+        if (SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, kBoundMs, &ignored) != 0) handled = true;
+    });
+    const bool done = PumpUntil([&] { return handled.load(); }, kBoundMs, dialog);
+    worker.join();
+    return done;
 }
 
 struct ButtonView {
@@ -120,19 +136,8 @@ protected:
         ASSERT_TRUE(PumpUntil([&] { return WindowText(Bar()) == Text(IDS_BAR_TRANSFERRING); }, kBoundMs, hwnd_));
     }
 
-    // Queues a state from a thread of its own without waiting, as the worker does, and waits
-    // until the dialog has handled it: a message the same thread sends afterwards is handled
-    // after it, so its reply means the state is on screen.
     void Progress(int state, int result) {
-        std::atomic<bool> handled{false};
-        std::thread worker([&] {
-            SendNotifyMessageA(hwnd_, PROGRESS_MESSAGE, static_cast<WPARAM>(state), static_cast<LPARAM>(result));
-            DWORD_PTR ignored = 0;
-            if (SendMessageTimeoutA(hwnd_, WM_NULL, 0, 0, SMTO_NORMAL, kBoundMs, &ignored) != 0) handled = true;
-        });
-        const bool done = PumpUntil([&] { return handled.load(); }, kBoundMs, hwnd_);
-        worker.join();
-        EXPECT_TRUE(done) << "state " << state << " was not handled";
+        EXPECT_TRUE(NotifyAsWorker(hwnd_, state, result)) << "state " << state << " was not handled";
     }
 
     HWND Bar() const { return GetDlgItem(hwnd_, IDC_STATUS_BAR); }
@@ -448,14 +453,7 @@ TEST(TransferDialogRetry, StartsNoSecondWorkerWhileOneRuns) {
     PostMessageA(GetDlgItem(hwnd, IDC_RETRY), BM_CLICK, 0, 0);
     PumpFor(100, hwnd);
     EXPECT_EQ(dialog.launches, 1);
-    std::atomic<bool> handled{false};
-    std::thread worker([&] {
-        SendNotifyMessageA(hwnd, PROGRESS_MESSAGE, PROGRESS_FINISHED, TRANSFER_FAILED);
-        DWORD_PTR ignored = 0;
-        if (SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, kBoundMs, &ignored) != 0) handled = true;
-    });
-    EXPECT_TRUE(PumpUntil([&] { return handled.load(); }, kBoundMs, hwnd));
-    worker.join();
+    EXPECT_TRUE(NotifyAsWorker(hwnd, PROGRESS_FINISHED, TRANSFER_FAILED));
     SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDC_RETRY, BN_CLICKED), 0);
     EXPECT_EQ(dialog.launches, 2);
     SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDC_RETRY, BN_CLICKED), 0);
@@ -482,5 +480,52 @@ TEST(TransferDialogWithoutWorker, ShowsTheFailureAtOnceAndRetryTriesAgain) {
     yes.Finish();
     EXPECT_TRUE(yes.Seen());
     EXPECT_TRUE(dialog.IsEnding());
+    EXPECT_EQ(dialog.Result(), IDCANCEL);
+}
+
+namespace {
+
+// A dialog whose data exchange, which every progress state runs, throws while armed: the
+// progress handler running out of memory.
+class FailingExchangeDialog : public CountingDialog {
+public:
+    FailingExchangeDialog() : CountingDialog(true) {}
+    bool failing = false;
+
+protected:
+    void ExchangeData(DataDirection direction) override {
+        if (failing) throw std::bad_alloc();
+        TransferDialog::ExchangeData(direction);
+    }
+};
+
+} // namespace
+
+// The exception must not cross the dialog procedure into the system's frames: the 32-bit program
+// cannot unwind through them and would be ended. An earlier state is then left as it was (its
+// worker still runs, so Retry is not offered yet); the last one fails the transfer, and the
+// dialog goes on: Retry starts a worker, Cancel asks.
+TEST(TransferDialogHandlerFailure, AProgressStateThatThrowsFailsTheTransferAndTheDialogGoesOn) {
+    FailingExchangeDialog dialog;
+    ASSERT_TRUE(dialog.CreateModeless());
+    HWND hwnd = dialog.GetSafeHwnd();
+    auto shown = [hwnd](int id) { return IsWindowVisible(GetDlgItem(hwnd, id)) && IsWindowEnabled(GetDlgItem(hwnd, id)); };
+    dialog.failing = true;
+    EXPECT_TRUE(NotifyAsWorker(hwnd, PROGRESS_TRANSFERRING, 0));
+    EXPECT_TRUE(shown(IDCANCEL));
+    EXPECT_FALSE(shown(IDC_RETRY));
+    EXPECT_TRUE(NotifyAsWorker(hwnd, PROGRESS_FINISHED, TRANSFER_SUCCEEDED));
+    EXPECT_EQ(WindowText(GetDlgItem(hwnd, IDC_STATUS_TEXT)), Text(IDS_STATUS_FAILED));
+    EXPECT_EQ(WindowText(GetDlgItem(hwnd, IDC_STATUS_BAR)), Text(IDS_BAR_FAILURE));
+    EXPECT_TRUE(shown(IDCANCEL) && shown(IDC_RETRY));
+    EXPECT_FALSE(shown(IDOK));
+
+    dialog.failing = false;
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDC_RETRY, BN_CLICKED), 0);
+    EXPECT_EQ(dialog.launches, 2);
+    BoxAnswerer yes(GetCurrentThreadId(), hwnd, IDYES);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    yes.Finish();
+    EXPECT_TRUE(yes.Seen());
     EXPECT_EQ(dialog.Result(), IDCANCEL);
 }
