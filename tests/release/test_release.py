@@ -28,6 +28,7 @@ URL = "https://parvolet.invalid/"
 RELEASE_SECONDS = 3600
 
 sys.path.insert(0, TOOLS)
+import linked  # noqa: E402
 import notices  # noqa: E402
 import sbom  # noqa: E402
 
@@ -128,8 +129,7 @@ class SignedRelease(unittest.TestCase):
                 self.assertIn("does NOT verify", result.stderr)
 
     def test_notices_refuse_a_library_they_do_not_name(self):
-        with open(os.path.join(RELEASE, "win64-1", "app", "parvolet.map"), encoding="utf-8", errors="replace") as f:
-            link_map = f.read()
+        link_map = linked.read_map(os.path.join(RELEASE, "win64-1", "app", "parvolet.map"))
         text = self.member("win64", "THIRD-PARTY-NOTICES.txt").decode("utf-8")
         self.assertEqual([], notices.uncovered(link_map, text))
         # The host's own libgcc.a: a name the notices list, but from another package (and licence

@@ -9,6 +9,7 @@ import fnmatch
 import os
 import re
 import subprocess
+import sys
 
 # The components the exe may link, by Debian package and file name; the first match wins. {arch}
 # is the package's architecture part: i686 or x86-64. A library that none of these names stops the
@@ -34,6 +35,18 @@ MEMBER = re.compile(r"^(\S.*?)\((.+)\)$")
 
 class Unknown(Exception):
     """An object from outside the tree that no component (or no Debian package) accounts for."""
+
+
+def read_map(path):
+    with open(path, encoding="utf-8", errors="replace") as f:  # symbols may hold any bytes
+        return f.read()
+
+
+def exit_with(tool, problems):
+    """Ends a check: each problem on a line of its own, and status 1 when there is any."""
+    for problem in problems:
+        print("%s: %s" % (tool, problem), file=sys.stderr)
+    sys.exit(1 if problems else 0)
 
 
 def external_inputs(map_text):

@@ -73,14 +73,9 @@ def uncovered(map_text, notices_text):
 def main():
     if len(sys.argv) != 4 or sys.argv[1] != "check":
         sys.exit(__doc__)
-    with open(sys.argv[2], encoding="utf-8", errors="replace") as f:
-        map_text = f.read()
     with open(sys.argv[3], encoding="utf-8") as f:
         notices_text = f.read()
-    problems = uncovered(map_text, notices_text)
-    for problem in problems:
-        print("notices: " + problem, file=sys.stderr)
-    sys.exit(1 if problems else 0)
+    linked.exit_with("notices", uncovered(linked.read_map(sys.argv[2]), notices_text))
 
 
 if __name__ == "__main__":

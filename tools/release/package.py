@@ -71,10 +71,8 @@ def main():
         ini = crlf(f.read())
     with open(args.readme, encoding="utf-8") as f:
         readme = crlf(users_section(f.read()))  # the section itself must be plain ASCII
-    with open(args.map, encoding="utf-8", errors="replace") as f:
-        link_map = f.read()
     try:
-        components = linked.classify(link_map)
+        components = linked.classify(linked.read_map(args.map))
     except linked.Unknown as unknown:
         sys.exit("package: %s" % unknown)
     third_party = crlf(notices.render(components, "parvolet.exe", args.version, args.platform), "utf-8")

@@ -14,6 +14,8 @@ import sys
 import uuid
 import zipfile
 
+import linked
+
 NAME = "parvolet.cdx.json"
 SUMS = "SHA256SUMS"
 SPEC_VERSION = "1.6"
@@ -95,10 +97,7 @@ def main():
         sys.exit("sbom: %s has no %s" % (sys.argv[2], NAME))
     bom_text = members.pop(NAME).decode("utf-8")
     members.pop(SUMS, None)
-    problems = sum_problems(bom_text, members)
-    for problem in problems:
-        print("sbom: " + problem, file=sys.stderr)
-    sys.exit(1 if problems else 0)
+    linked.exit_with("sbom", sum_problems(bom_text, members))
 
 
 if __name__ == "__main__":
