@@ -77,6 +77,17 @@ else
   [ -n "$vm_line" ] || vm_failed=1
 fi
 
+# The release: both packages signed with a throwaway certificate, then make-release --check on them
+# (tests/release/test_release.py; its last line counts its cases).
+release_log="$build/release-test.log"
+PARVOLET_BUILD_DIR="$build" python3 "$root/tests/release/test_release.py" 2>&1 | tee "$release_log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+release_line=$(grep -E '^release: [0-9]+ passed, [0-9]+ failed$' "$release_log" | tail -n 1)
+summary+=("${release_line:-release: FAILED before its count}")
+release_passed=$(sed -nE 's/^release: ([0-9]+) passed.*/\1/p' <<<"$release_line")
+release_failed=$(sed -nE 's/.* ([0-9]+) failed$/\1/p' <<<"$release_line")
+[ -n "$release_line" ] || release_failed=1
+
 if [ -x "$root/tests/fuzz/run-fuzzers.sh" ] && [ "$fuzz_seconds" -gt 0 ]; then
   if bash "$root/tests/fuzz/run-fuzzers.sh" "$fuzz_seconds"; then
     summary+=("fuzz: no findings in ${fuzz_seconds} s per target")
@@ -98,6 +109,7 @@ for log in "${logs[@]}"; do
   passed=$((passed + total - bad)); failed=$((failed + bad))
 done
 passed=$((passed + ${vm_passed:-0})); failed=$((failed + ${vm_failed:-0}))
+passed=$((passed + ${release_passed:-0})); failed=$((failed + ${release_failed:-0}))
 echo "time: $((SECONDS - started)) s"
 echo "tests: $passed passed, $failed failed"
 exit $status

@@ -1,7 +1,8 @@
-"""Writes the release zip: parvolet.exe, the sample Parvolet.ini, README.txt and SHA256SUMS.
-The zip's bytes depend only on its inputs and the given date: fixed member order, one timestamp
-for every member, fixed permissions, no extra fields. README.txt is the users' section of
-README.md, so the two never disagree."""
+"""Writes the release zip: parvolet.exe, the sample Parvolet.ini, README.txt,
+THIRD-PARTY-NOTICES.txt, the CycloneDX SBOM and SHA256SUMS. The zip's bytes depend only on its
+inputs, the installed toolchain packages and the given date: fixed member order, one timestamp for
+every member, fixed permissions, no extra fields. README.txt is the users' section of README.md, so
+the two never disagree; the notices and the SBOM name what the link map shows linked."""
 import argparse
 import hashlib
 import os
@@ -10,11 +11,15 @@ import sys
 import time
 import zipfile
 
+import linked
+import notices
+import sbom
+
 SECTION = "## For users and administrators"
 
 
-def crlf(text):
-    return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii")
+def crlf(text, encoding="ascii"):
+    return text.replace("\r\n", "\n").replace("\n", "\r\n").encode(encoding)
 
 
 def users_section(readme):
@@ -53,6 +58,9 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--ini", required=True, help="the sample Parvolet.ini (any line ends)")
     parser.add_argument("--readme", required=True, help="README.md holding the users' section")
+    parser.add_argument("--map", required=True, help="the exe's link map")
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--platform", required=True, help="win32 or win64")
     parser.add_argument("--date", type=int, required=True, help="seconds since 1970, UTC")
     parser.add_argument("--output", required=True)
     args = parser.parse_args()
@@ -63,9 +71,17 @@ def main():
         ini = crlf(f.read())
     with open(args.readme, encoding="utf-8") as f:
         readme = crlf(users_section(f.read()))  # the section itself must be plain ASCII
-    members = [("parvolet.exe", exe), ("Parvolet.ini", ini), ("README.txt", readme)]
+    try:
+        components = linked.classify(linked.read_map(args.map))
+    except linked.Unknown as unknown:
+        sys.exit("package: %s" % unknown)
+    third_party = crlf(notices.render(components, "parvolet.exe", args.version, args.platform), "utf-8")
+    members = [("parvolet.exe", exe), ("Parvolet.ini", ini), ("README.txt", readme),
+               ("THIRD-PARTY-NOTICES.txt", third_party)]
+    bom = sbom.document(components, members, args.version, args.platform, args.date)
+    members.append((sbom.NAME, bom.encode("utf-8")))
     sums = "".join("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name) for name, data in members)
-    members.append(("SHA256SUMS", sums.encode("ascii")))
+    members.append((sbom.SUMS, sums.encode("ascii")))
 
     # Zip dates have no zone and start in 1980; they are written as UTC.
     date = time.gmtime(max(args.date, 315532800))[:6]
