@@ -5,6 +5,6 @@
 
 namespace winsock {
 
-bool InjectFailure(Call) noexcept { return false; }
+bool InjectFailure(Call, int) noexcept { return false; }
 
 } // namespace winsock

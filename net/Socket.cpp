@@ -159,12 +159,26 @@ bool CSocket::RefusedWhileWaiting() {
 }
 
 template <typename Attempt>
-int CSocket::RetryWhenReady(unsigned eventBit, Attempt attempt) {
+int CSocket::RetryWhenReady(unsigned eventBit, Attempt attempt, bool waitOutBufferShortage) {
     for (;;) {
         int n = attempt();
         if (n != SOCKET_ERROR) return n;
-        if (winsock::LastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
-        if (!WaitForEvent(eventBit)) return SOCKET_ERROR; // cancelled: WSAEINTR
+        const int error = winsock::LastError();
+        bool retry;
+        if (error == WSAEWOULDBLOCK) {
+            retry = WaitForEvent(eventBit);
+        } else if (error == WSAENOBUFS && waitOutBufferShortage && closeError < 0) {
+            // The system had no buffer for the call this time; nothing was taken. Its refusal
+            // re-arms no write notification, so the tick comes sooner than the usual period. A
+            // peer that goes meanwhile ends the wait with its close; a shortage that outlasts
+            // the peer then ends the call instead of waiting for ever.
+            retry = WaitWithTimer(eventBit, pollInterval < kBufferShortageRetryMilliseconds
+                                                ? pollInterval
+                                                : kBufferShortageRetryMilliseconds);
+        } else {
+            return SOCKET_ERROR;
+        }
+        if (!retry) return SOCKET_ERROR; // cancelled: WSAEINTR
     }
 }
 
@@ -190,13 +204,14 @@ int CSocket::SendChunk(const void* data, int length, int flags) {
     // Public on its own: a nested wait started here would replace and then clear the outer
     // wait's flag, leaving that wait uncancellable and later calls unrefused.
     if (RefusedWhileWaiting()) return 0; // 0, not -1: nothing was tried
-    return RetryWhenReady(FD_WRITE, [&] { return CAsyncSocket::SendBytes(data, length, flags); });
+    const int piece = length < kLargestSend ? length : kLargestSend;
+    return RetryWhenReady(FD_WRITE, [&] { return CAsyncSocket::SendBytes(data, piece, flags); }, true);
 }
 
 int CSocket::SendBytes(const void* data, int length, int flags) {
     if (RefusedWhileWaiting()) return 0; // 0, not -1: nothing was tried
-    // The whole remainder in each send: Winsock takes what fits, and large sends move data many
-    // times faster than small ones.
+    // Each send takes what fits of its piece; the pieces are large because small sends move data
+    // many times slower.
     const char* next = static_cast<const char*>(data);
     int remaining = length;
     while (remaining > 0) {

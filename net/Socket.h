@@ -34,8 +34,15 @@ public:
 
     // Ends the wait in progress on this socket, if any; it then returns false with WSAEINTR.
     void CancelWait() noexcept;
-    // One send of the whole length inside SendBytes, waiting for the write event as needed.
+    // One send inside SendBytes of at most kLargestSend bytes of the length, waiting for the write
+    // event as needed; the count Winsock took, or -1.
     int SendChunk(const void* data, int length, int flags);
+    // The most one send call is handed. Windows may refuse a send larger than the buffers it can
+    // lock for it at once (WSAENOBUFS), and a few MiB per call move data as fast as larger calls
+    // (bench/results/send-piece-before-after.md).
+    static constexpr int kLargestSend = 4 << 20;
+    // The period of a wait after WSAENOBUFS when pollInterval is longer.
+    static constexpr DWORD kBufferShortageRetryMilliseconds = 250;
 
     // Ends an orderly conversation after the last send: shuts down the sending direction, then
     // reads and discards what the peer still sends until it closes its side, an error, or
@@ -66,8 +73,9 @@ private:
     bool RefusedWhileWaiting();
     // The shape every blocking call shares: try the non-blocking call, and after each awaited
     // event (or timer tick) try again, until it gives a result or a real error.
+    // waitOutBufferShortage: a send's WSAENOBUFS is waited out too.
     template <typename Attempt>
-    int RetryWhenReady(unsigned eventBit, Attempt attempt);
+    int RetryWhenReady(unsigned eventBit, Attempt attempt, bool waitOutBufferShortage = false);
 
     // A connect in progress as the socket tells it: 0 connected, the Winsock error when it
     // failed, -1 while it is still under way.

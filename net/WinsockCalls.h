@@ -29,9 +29,10 @@ enum class Call {
 };
 
 // True when this call is to fail; the Winsock error (or, for the window-system calls, the Win32
-// error) is then already set. Defined outside the transport's library: a program that links
-// neither definition, or both, does not link.
-bool InjectFailure(Call call) noexcept;
+// error) is then already set. length: the bytes a send is handed (0 for other calls), so that a
+// test can see how much one call is given. Defined outside the transport's library: a program
+// that links neither definition, or both, does not link.
+bool InjectFailure(Call call, int length = 0) noexcept;
 
 inline int Startup(WORD version, WSADATA* data) {
     // WSAStartup reports its error as the result, not through WSAGetLastError.
@@ -57,7 +58,7 @@ inline SOCKET Accept(SOCKET s, sockaddr* address, int* length) {
     return ::accept(s, address, length);
 }
 inline int Send(SOCKET s, const void* data, int length, int flags) {
-    if (InjectFailure(Call::Send)) return SOCKET_ERROR;
+    if (InjectFailure(Call::Send, length)) return SOCKET_ERROR;
     return ::send(s, static_cast<const char*>(data), length, flags);
 }
 inline int Recv(SOCKET s, void* buffer, int size, int flags) {

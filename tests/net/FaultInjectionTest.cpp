@@ -92,6 +92,34 @@ TEST_F(FaultInjection, AFailedSendReportsTheConnectionResetAndSendsNothingMore) 
     EXPECT_EQ(received, "one");
 }
 
+// Windows may refuse a send for want of buffers (WSAENOBUFS), the more likely the more one call
+// is handed; Wine never does, so the refusal is injected: at the first send, and at a later one
+// inside the payload. The payload must arrive whole all the same, and no send may be handed more
+// than the bound.
+TEST_F(FaultInjection, ASendRefusedForWantOfBuffersIsTriedAgainAndNoSendIsHandedTooMuch) {
+    std::string payload(24u << 20, '\0');
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 4093);
+    const int length = static_cast<int>(payload.size());
+    for (unsigned refused : {1u, 4u}) {
+        SCOPED_TRACE("refused send " + std::to_string(refused));
+        std::string received;
+        LoopbackPeer listener([&received](SOCKET c) { received = peer::ReceiveAll(c); });
+        CSocket socket;
+        ASSERT_TRUE(socket.OpenSocket(0, SOCK_STREAM, 63, nullptr));
+        ASSERT_TRUE(socket.ConnectToHost("127.0.0.1", listener.port()));
+        faults::FailCallOfKind(winsock::Call::Send, refused, WSAENOBUFS);
+        EXPECT_EQ(socket.SendBytes(payload.data(), length, 0), length) << WSAGetLastError();
+        EXPECT_TRUE(faults::Fired());
+        EXPECT_GT(faults::LargestSend(), 0);
+        EXPECT_LE(faults::LargestSend(), CSocket::kLargestSend);
+        EXPECT_TRUE(socket.FinishSending(10000));
+        socket.CloseSocketHandle();
+        listener.Join();
+        EXPECT_EQ(received.size(), payload.size());
+        EXPECT_TRUE(received == payload);
+    }
+}
+
 // A reset peer cannot be staged reliably on Wine's loopback (a Wine peer's close with linger 0
 // still arrives as an orderly release), so the receive's failure is injected.
 TEST_F(FaultInjection, AResetWhileReadingRaisesAFileExceptionWithTheWinsockError) {

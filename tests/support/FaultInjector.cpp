@@ -10,6 +10,7 @@ std::atomic<unsigned> armedNumber{0}; // 0: nothing armed
 std::atomic<int> armedKind{-1};       // -1: any kind
 std::atomic<int> armedError{0};
 std::atomic<bool> fired{false};
+std::atomic<int> largestSend{0};
 } // namespace
 
 namespace faults {
@@ -21,6 +22,7 @@ void Reset() {
     callsMade = 0;
     kindCalls = 0;
     fired = false;
+    largestSend = 0;
 }
 
 void FailCall(unsigned callNumber, int error) {
@@ -38,6 +40,7 @@ void FailCallOfKind(winsock::Call kind, unsigned n, int error) {
 
 unsigned CallsMade() { return callsMade; }
 bool Fired() { return fired; }
+int LargestSend() { return largestSend; }
 
 int DefaultError(winsock::Call kind) {
     using winsock::Call;
@@ -64,7 +67,12 @@ int DefaultError(winsock::Call kind) {
 
 namespace winsock {
 
-bool InjectFailure(Call call) noexcept {
+bool InjectFailure(Call call, int length) noexcept {
+    if (call == Call::Send) {
+        int seen = largestSend;
+        while (length > seen && !largestSend.compare_exchange_weak(seen, length)) {
+        }
+    }
     unsigned number = ++callsMade;
     if (armedKind >= 0) {
         if (static_cast<int>(call) != armedKind) return false;

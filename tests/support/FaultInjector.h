@@ -18,6 +18,8 @@ void FailCallOfKind(winsock::Call kind, unsigned n, int error = 0);
 // Counted calls since the last Reset, and whether the armed failure has happened.
 unsigned CallsMade();
 bool Fired();
+// The most bytes one send was handed since the last Reset.
+int LargestSend();
 // The error a failing call of this kind reports when none is given.
 int DefaultError(winsock::Call kind);
 
