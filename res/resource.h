@@ -36,3 +36,5 @@
 // bar is as wide as the dialog: a longer line would be cut off.
 #define IDS_BAR_TRANSFER_AMOUNT 57358
 #define IDS_BAR_WAITING_FOR_SERVER 57359
+// Followed by the file's name, a blank line and the system's reason.
+#define IDS_FILE_READ_FAILED 57360

@@ -206,6 +206,7 @@ class ParvoletTestCase(unittest.TestCase):
             self.skipTest("PARVOLET_EXE, PARVOLET_WINE_RUN and PARVOLET_DLGDRIVE must name built files")
         self.folder = tempfile.mkdtemp(prefix="parvolet-e2e-")
         self.addCleanup(shutil.rmtree, self.folder, True)
+        self.program_folder = self.folder
         shutil.copy(self.exe, os.path.join(self.folder, "parvolet.exe"))
         self.launcher = None
         self.pid = None
@@ -217,7 +218,15 @@ class ParvoletTestCase(unittest.TestCase):
 
     def write_ini(self, text):
         """Writes Parvolet.ini beside the program; a port placeholder {port} is filled later."""
-        self.write_file("Parvolet.ini", text.encode("latin-1"))
+        self.write_file(os.path.join(self.program_folder, "Parvolet.ini"), text.encode("latin-1"))
+
+    def move_program(self, name):
+        """Moves parvolet.exe into a new folder of that name inside the scratch folder; its
+        Parvolet.ini is written there from now on."""
+        folder = os.path.join(self.folder, name)
+        os.mkdir(folder)
+        os.rename(os.path.join(self.program_folder, "parvolet.exe"), os.path.join(folder, "parvolet.exe"))
+        self.program_folder = folder
 
     def write_file(self, name, data):
         path = os.path.join(self.folder, name)
@@ -230,15 +239,17 @@ class ParvoletTestCase(unittest.TestCase):
 
     # ---- the program -------------------------------------------------------------------------
 
-    def start(self, arguments, dll_overrides=None):
+    def start(self, arguments, dll_overrides=None, environment=None):
         """Starts parvolet.exe as if a user typed 'parvolet.exe' + arguments (raw: blanks and quotes
-        are passed exactly). dll_overrides are Wine DLL overrides for this run; the Wine runner
-        keeps the project's own before them."""
+        are passed exactly), with a Unicode command line. dll_overrides are Wine DLL overrides for
+        this run; the Wine runner keeps the project's own before them. environment adds variables
+        (LANG picks the ANSI code page Wine gives the program)."""
         env = dict(os.environ)
         env["DLGDRIVE_COMMAND_LINE"] = "parvolet.exe" + arguments
         if dll_overrides:
             env["WINEDLLOVERRIDES"] = dll_overrides
-        program = windows_path(os.path.join(self.folder, "parvolet.exe"))
+        env.update(environment or {})
+        program = windows_path(os.path.join(self.program_folder, "parvolet.exe"))
         self.launcher = subprocess.Popen([self.wine_run, self.dlgdrive, "launch", program], cwd=self.folder,
                                          env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         line = LineReader(self.launcher.stdout).readline(WAIT_SECONDS)
