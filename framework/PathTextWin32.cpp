@@ -57,6 +57,27 @@ bool AppendAnsi(std::wstring& wide, const char* data, size_t length) {
     return MultiByteToWideChar(CP_ACP, 0, data, static_cast<int>(length), &wide[at], units) == units;
 }
 
+// Calls onRun for each stretch of plain ANSI bytes (perhaps empty) and onUnit for each marked
+// unit, in order; stops at the first false. '?' (0x3F) is never the trail byte of a double-byte
+// character, so a byte-wise search for the marks cannot cut one.
+template <typename OnRun, typename OnUnit>
+bool WalkPathText(const CText& path, OnRun onRun, OnUnit onUnit) {
+    const char* data = path.Data();
+    size_t length = path.Length();
+    size_t run = 0;
+    for (size_t i = 0; i < length;) {
+        long unit = MarkedUnit(data + i, length - i);
+        if (unit < 0) {
+            ++i;
+            continue;
+        }
+        if (!onRun(data + run, i - run) || !onUnit(static_cast<wchar_t>(unit))) return false;
+        i += 1 + kDigits;
+        run = i;
+    }
+    return onRun(data + run, length - run);
+}
+
 } // namespace
 
 CText PathTextFromWide(const wchar_t* name, size_t length) {
@@ -78,44 +99,30 @@ CText PathTextFromWide(const wchar_t* name, size_t length) {
 
 bool WideFromPathText(const CText& path, std::wstring& wide) {
     wide.clear();
-    const char* data = path.Data();
-    size_t length = path.Length();
-    // '?' (0x3F) is never the trail byte of a double-byte character, so a byte-wise search for
-    // the marks cannot cut one.
-    size_t run = 0;
-    for (size_t i = 0; i < length;) {
-        long unit = MarkedUnit(data + i, length - i);
-        if (unit < 0) {
-            ++i;
-            continue;
-        }
-        if (!AppendAnsi(wide, data + run, i - run)) return false;
-        wide += static_cast<wchar_t>(unit);
-        i += 1 + kDigits;
-        run = i;
-    }
-    return AppendAnsi(wide, data + run, length - run);
+    return WalkPathText(
+        path, [&wide](const char* bytes, size_t count) { return AppendAnsi(wide, bytes, count); },
+        [&wide](wchar_t unit) {
+            wide += unit;
+            return true;
+        });
 }
 
 CText ShownPath(const CText& path) {
     CText shown;
-    const char* data = path.Data();
-    size_t length = path.Length();
-    size_t run = 0;
-    for (size_t i = 0; i < length;) {
-        long unit = MarkedUnit(data + i, length - i);
-        if (unit < 0) {
-            ++i;
-            continue;
-        }
-        shown.Append(data + run, i - run + 1); // the run and the mark, without its digits
-        i += 1 + kDigits;
-        // A character beyond the 16-bit range is marked as its two halves, but shown as one.
-        long next = MarkedUnit(data + i, length - i);
-        if (IS_HIGH_SURROGATE(unit) && next >= 0 && IS_LOW_SURROGATE(next)) i += 1 + kDigits;
-        run = i;
-    }
-    shown.Append(data + run, length - run);
+    bool afterHighHalf = false;
+    WalkPathText(
+        path,
+        [&](const char* bytes, size_t count) {
+            shown.Append(bytes, count);
+            if (count > 0) afterHighHalf = false;
+            return true;
+        },
+        [&](wchar_t unit) {
+            // A character beyond the 16-bit range is marked as its two halves, but shown as one.
+            if (!(afterHighHalf && IS_LOW_SURROGATE(unit))) shown.Append(kMark);
+            afterHighHalf = IS_HIGH_SURROGATE(unit);
+            return true;
+        });
     return shown;
 }
 

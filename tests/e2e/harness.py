@@ -34,6 +34,7 @@ TEXT_NO_FILE = "You must specify a file to send on the command line.\nusage: par
 TEXT_CONFIG_MISSING = "The following file is missing,\nbut required to continue:\n\nPARVOLET.INI"
 TEXT_NOT_FOUND = "The specified file to send was not found:\n"
 TEXT_TOO_LARGE = "The specified file to send is too large:\n"
+TEXT_READ_FAILED = "The specified file to send could not be read:\n"
 TEXT_SOCKETS_FAILED = "Windows sockets initialization failed."
 TEXT_CONFIRM_CANCEL = ("Registration is not complete.\n\n"
                        "Are you sure you want to exit without registering your software?")
