@@ -136,6 +136,9 @@ class NamesOutsideTheCodePage(StartUpMessageCase):
     as Explorer or any Unicode program does: Greek and Chinese letters in the program's folder and
     in the file's name are in the file system but not in the code page."""
 
+    # Wine gives code page 1252 for this locale and reads the Unix names as UTF-8. A locale that
+    # the system has not generated (en_US.UTF-8 on a bare Debian) also gives 1252, but Wine then
+    # misreads every Unix name beyond ASCII, the test's own files included.
     WESTERN = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
 
     def send(self, program_folder, name, folder_of_file=None):
