@@ -10,8 +10,9 @@ namespace {
 constexpr size_t kGrowthStep = 1u << 20;
 } // namespace
 
-PayloadLoad LoadPayload(const CText& fileName, CText& payload, size_t blockSize) {
+PayloadLoad LoadPayload(const CText& fileName, CText& payload, unsigned long& readError, size_t blockSize) {
     payload.Clear();
+    readError = 0;
     TextFileReader reader(blockSize == 0 ? TextFileReader::kBlockSize : blockSize);
     try {
         if (!reader.Open(fileName)) return PayloadLoad::notOpened;
@@ -43,6 +44,13 @@ PayloadLoad LoadPayload(const CText& fileName, CText& payload, size_t blockSize)
             size_t got = reader.Read(buffer + length, room);
             payload.ReleaseBuffer(length + got);
             if (got < room) break;
+        }
+        // The data may have ended at a failed read rather than at the end: what was read before
+        // it is not the file, and sending it would report a shortened file as delivered.
+        readError = reader.ReadError();
+        if (readError != 0) {
+            payload.Clear();
+            return PayloadLoad::readFailed;
         }
     } catch (CMemoryException* e) {
         e->Delete();

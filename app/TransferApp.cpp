@@ -3,6 +3,7 @@
 #include "app/TransferApp.h"
 
 #include "app/DecimalConversion.h"
+#include "app/FileToSend.h"
 #include "app/PayloadLoader.h"
 #include "config/PathOperations.h"
 #include "config/ProfileReader.h"
@@ -13,9 +14,25 @@
 
 #include "transfer/TransferDialog.h"
 
+#include <string>
+#include <vector>
+
 IMPLEMENT_RUNTIME_CLASS(TransferApp, CWinApp)
 
 namespace {
+// The system's own words for an error code, in the ANSI code page; the number when it has none.
+CText SystemErrorText(unsigned long code) {
+    std::vector<char> buffer(512);
+    for (;;) {
+        DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                      buffer.data(), static_cast<DWORD>(buffer.size()), nullptr);
+        if (length > 0) return TrimText(CText(buffer.data(), length)); // it ends in CR LF
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() >= 65536)
+            return CText(std::to_string(code).c_str());
+        buffer.resize(buffer.size() * 4);
+    }
+}
+
 const CommandEntry transferAppCommands[] = {
     {kHelpCommand, [](CWinApp& app) { app.OnHelp(); }},
 };
@@ -30,7 +47,6 @@ TransferApp::TransferApp() : CWinApp(nullptr) {}
 TransferApp::~TransferApp() = default;
 
 int TransferApp::StartApplication() {
-    CText fileName;
     CText payload;
 
     EnableThreeDimensionalControls();
@@ -40,10 +56,8 @@ int TransferApp::StartApplication() {
         return 0;
     }
 
-    // The whole rest of the line is the name: blanks inside it and quotes around it stay.
-    fileName = TrimText(CommandLineText());
-    fileName.MakeUpper();
-    if (fileName.IsEmpty()) {
+    const FileToSend file = TakeFileToSend(CommandLineText());
+    if (file.name.IsEmpty()) {
         ShowMessageBox(IDS_NO_FILE_ARGUMENT, MB_ICONSTOP);
         return 0;
     }
@@ -58,15 +72,21 @@ int TransferApp::StartApplication() {
         return 0;
     }
 
-    switch (LoadPayload(fileName, payload)) {
+    unsigned long readError = 0;
+    switch (LoadPayload(file.name, payload, readError)) {
     case PayloadLoad::loaded:
         break;
     case PayloadLoad::notOpened:
-        ShowMessageBox(LoadResourceText(IDS_FILE_NOT_FOUND) + fileName, MB_ICONSTOP, 0);
+        ShowMessageBox(LoadResourceText(IDS_FILE_NOT_FOUND) + file.shown, MB_ICONSTOP, 0);
         return 0;
     case PayloadLoad::tooLarge:
         // A length beyond 32 bits would wrap in the frame; memory may run out before that.
-        ShowMessageBox(LoadResourceText(IDS_FILE_TOO_LARGE) + fileName, MB_ICONSTOP, 0);
+        ShowMessageBox(LoadResourceText(IDS_FILE_TOO_LARGE) + file.shown, MB_ICONSTOP, 0);
+        return 0;
+    case PayloadLoad::readFailed:
+        // A share that dropped or another program's lock: what was read is not the whole file.
+        ShowMessageBox(LoadResourceText(IDS_FILE_READ_FAILED) + file.shown + "\n\n" + SystemErrorText(readError),
+                       MB_ICONSTOP, 0);
         return 0;
     }
 

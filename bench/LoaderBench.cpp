@@ -18,6 +18,7 @@ const char* ResultName(PayloadLoad result) {
     case PayloadLoad::loaded: return "loaded";
     case PayloadLoad::notOpened: return "notOpened";
     case PayloadLoad::tooLarge: return "tooLarge";
+    case PayloadLoad::readFailed: return "readFailed";
     }
     return "unknown";
 }
@@ -78,7 +79,8 @@ int main(int argc, char** argv) {
         for (int r = 0; r < repeat; ++r) {
             CText payload;
             auto start = std::chrono::steady_clock::now();
-            PayloadLoad result = touch ? Touch(size, payload) : LoadPayload(CText(argv[i]), payload, block);
+            unsigned long readError = 0;
+            PayloadLoad result = touch ? Touch(size, payload) : LoadPayload(CText(argv[i]), payload, readError, block);
             auto stop = std::chrono::steady_clock::now();
             double seconds = std::chrono::duration<double>(stop - start).count();
             // The file name is ours (the bench's work directory), so it needs no JSON escaping.

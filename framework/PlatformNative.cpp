@@ -1,6 +1,8 @@
 // The platform seam for the native build: ASCII upper-casing, a single-byte code page, the
-// executable's path from /proc, and what the processor can run.
+// executable's path from /proc, names shown as they are, and what the processor can run.
 #include "framework/Platform.h"
+
+#include "framework/PathText.h"
 
 #include <unistd.h>
 
@@ -25,6 +27,9 @@ CText ModuleFileName() {
         buffer.resize(buffer.size() * 2);
     }
 }
+
+// Names are bytes here, shown as they are.
+CText ShownPath(const CText& path) { return path; }
 
 bool ProcessorHasSse2() noexcept {
 #if defined(__i386__) || defined(__x86_64__)

@@ -2,6 +2,8 @@
 // executable's full path however long it is, and what the processor can run.
 #include "framework/Platform.h"
 
+#include "framework/PathText.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -21,14 +23,15 @@ void UpperCaseInPlace(char* data, size_t length) {
 bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
 CText ModuleFileName() {
-    // A fixed 260-byte buffer would cut a longer path and the configuration would be looked for
-    // in a truncated directory: grow until the whole name fits.
-    std::vector<char> buffer(MAX_PATH);
+    // A fixed 260-character buffer would cut a longer path and the configuration would be looked
+    // for in a truncated directory: grow until the whole name fits. Wide, so that a folder whose
+    // name the ANSI code page cannot spell is still found (see PathText.h).
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return CText();
-        if (n < buffer.size()) return CText(buffer.data(), n); // a cut name fills the buffer
-        if (buffer.size() >= 32768 * 4) return CText(buffer.data(), n);
+        // A cut name fills the buffer; no Windows path is longer than 32767 characters.
+        if (n < buffer.size() || buffer.size() > 32768) return PathTextFromWide(buffer.data(), n);
         buffer.resize(buffer.size() * 2);
     }
 }

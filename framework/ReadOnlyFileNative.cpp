@@ -16,6 +16,7 @@ void FileDescriptorTraits::Close(int descriptor) noexcept {
 
 bool ReadOnlyFile::Open(const CText& path) {
     Close();
+    readError_ = 0;
     // A name with a NUL inside would silently open a different, shorter name.
     if (path.IsEmpty() || std::strlen(path.Data()) != path.Length()) return false;
     int fd;
@@ -38,10 +39,17 @@ long long ReadOnlyFile::Read(void* buffer, size_t count) {
     // until the end so that only the end of the file gives a short count.
     while (count > 0) {
         size_t part = count > 0x40000000u ? 0x40000000u : count;
+        unsigned long injected = 0;
+        if (SeamFailsRead(injected)) {
+            readError_ = injected;
+            return -1;
+        }
         ssize_t got = ::read(file_.get(), out, part);
         if (got < 0) {
             if (errno == EINTR) continue;
-            return total > 0 ? total : -1;
+            // As on Windows: the bytes before the error are dropped with it.
+            readError_ = errno != 0 ? static_cast<unsigned long>(errno) : EIO;
+            return -1;
         }
         if (got == 0) break;
         total += got;

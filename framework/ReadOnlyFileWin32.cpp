@@ -2,6 +2,7 @@
 #include "framework/ReadOnlyFile.h"
 
 #include "framework/Handles.h"
+#include "framework/PathText.h"
 
 #include <windows.h>
 
@@ -16,11 +17,14 @@ void FileHandleTraits::Close(HANDLE handle) noexcept {
 
 bool ReadOnlyFile::Open(const CText& path) {
     Close();
+    readError_ = 0;
     // A name with a NUL inside would silently open a different, shorter name.
     if (path.IsEmpty() || std::strlen(path.Data()) != path.Length()) return false;
+    std::wstring name;
+    if (!platform::WideFromPathText(path, name)) return false;
     // Deny nothing: the program that started us may rewrite, rename or delete the file while we
     // read it (FILE_SHARE_DELETE covers the last two), just as with any other reader.
-    OwnedFileHandle file(CreateFileA(path.Data(), GENERIC_READ,
+    OwnedFileHandle file(CreateFileW(name.c_str(), GENERIC_READ,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                                      nullptr));
@@ -39,7 +43,18 @@ long long ReadOnlyFile::Read(void* buffer, size_t count) {
     while (count > 0) {
         DWORD part = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
         DWORD got = 0;
-        if (!ReadFile(file_.get(), out, part, &got, nullptr)) return total > 0 ? total : -1;
+        unsigned long injected = 0;
+        if (SeamFailsRead(injected)) {
+            readError_ = injected;
+            return -1;
+        }
+        if (!ReadFile(file_.get(), out, part, &got, nullptr)) {
+            // What came before the error is dropped too: a file that lost bytes must not pass
+            // for a shorter one. A read never fails without a reason; say something if it did.
+            DWORD error = GetLastError();
+            readError_ = error != 0 ? error : ERROR_READ_FAULT;
+            return -1;
+        }
         if (got == 0) break;
         total += got;
         out += got;

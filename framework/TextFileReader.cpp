@@ -216,7 +216,8 @@ size_t TextFileReader::ReadAndTranslate(char* data, size_t room) {
     long long got = file_.Read(data + held, want);
     heldCr_ = false;
     if (got <= 0) {
-        // The end of the file and a read error both end the data here; a held CR is a lone one.
+        // The end of the file and a read error both end the data here (the file keeps the error);
+        // a held CR is a lone one.
         finished_ = true;
         return held;
     }

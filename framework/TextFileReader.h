@@ -1,5 +1,6 @@
 // Reads a file as text: CR LF comes out as LF, a lone CR stays, the first Ctrl-Z (0x1A) ends the
-// data, and a read error ends it like the end of the file. Every other byte, NUL included, passes.
+// data, and so does a read error, which ReadError() tells from the end. Every other byte, NUL
+// included, passes.
 #pragma once
 
 #include "framework/ReadOnlyFile.h"
@@ -49,6 +50,10 @@ public:
 
     // True when no translated byte is left.
     bool AtEnd();
+
+    // The system's code of the read error that ended the data early; 0 when the data ended at
+    // the end of the file or a Ctrl-Z, or has not ended.
+    unsigned long ReadError() const noexcept { return file_.ReadError(); }
 
     // The next line without its LF, however long, NULs kept; false at the end of the data.
     // A last line without an LF still counts as a line.

@@ -3,11 +3,13 @@
 
 #include "framework/CommandLine.h"
 #include "framework/Exceptions.h"
+#include "framework/PathText.h"
 #include "framework/Wnd.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
 
+#include <cwchar>
 #include <vector>
 
 IMPLEMENT_RUNTIME_CLASS(CWinApp, CObject)
@@ -51,7 +53,9 @@ int CWinApp::Run() {
     // A file on a drive without a medium must simply fail to open, not pop up a system box.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // The C run-time's own argument text may differ in how it treats quotes; take the raw line.
-    commandLine_ = CommandLineArguments(GetCommandLineA());
+    // Wide, so that a file name the ANSI code page cannot spell still names its file.
+    const wchar_t* line = GetCommandLineW();
+    commandLine_ = CommandLineArguments(platform::PathTextFromWide(line, std::wcslen(line)).Data());
     title_ = appName_.IsEmpty() ? LoadResourceText(IDS_APP_TITLE) : appName_;
 
     int runLoop = 0;

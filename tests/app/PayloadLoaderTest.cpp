@@ -1,5 +1,7 @@
-// Loading the file to send: text translation, NUL bytes kept whole, sizes on chunk boundaries.
+// Loading the file to send: text translation, NUL bytes kept whole, sizes on chunk boundaries,
+// reads that fail.
 #include "app/PayloadLoader.h"
+#include "framework/ReadOnlyFile.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +26,9 @@ std::string Translated(const std::string& raw) {
 std::string Load(const std::string& raw, size_t blockSize = 0) {
     ScratchFile file(raw, "payload.txt");
     CText payload("left over");
-    EXPECT_EQ(PayloadLoad::loaded, LoadPayload(file.Path(), payload, blockSize));
+    unsigned long readError = 1;
+    EXPECT_EQ(PayloadLoad::loaded, LoadPayload(file.Path(), payload, readError, blockSize));
+    EXPECT_EQ(0u, readError);
     return std::string(payload.Data(), payload.Length());
 }
 
@@ -96,9 +100,28 @@ TEST(PayloadLoader, EveryBlockSizeDeliversTheSameBytes) {
 TEST(PayloadLoader, MissingFileOrDirectoryIsNotOpenedAndNothingIsCreated) {
     std::string missing = ScratchFile::TempDirectory() + "parvolet-missing.txt";
     CText payload;
-    EXPECT_EQ(PayloadLoad::notOpened, LoadPayload(CText(missing.c_str()), payload));
+    unsigned long readError = 0;
+    EXPECT_EQ(PayloadLoad::notOpened, LoadPayload(CText(missing.c_str()), payload, readError));
     EXPECT_EQ(nullptr, std::fopen(missing.c_str(), "rb"));
-    EXPECT_EQ(PayloadLoad::notOpened, LoadPayload(CText(ScratchFile::TempDirectory().c_str()), payload));
+    EXPECT_EQ(PayloadLoad::notOpened, LoadPayload(CText(ScratchFile::TempDirectory().c_str()), payload, readError));
+}
+
+TEST(PayloadLoader, AFailedReadRefusesTheFileWhereverItComes) {
+    // Raw reads of 1000 bytes: four deliver data (a CR LF straddles the first boundary), the fifth
+    // finds the end. Whichever fails, nothing read before it may pass for the whole file.
+    std::string raw = std::string(999, 'a') + "\r\n" + std::string(2999, 'b');
+    ScratchFile file(raw, "failing.txt");
+    const unsigned long kLockViolation = 33; // what another program's lock on a range gives
+    for (unsigned long k = 1; k <= 5; ++k) {
+        ReadOnlyFile::FailNthRead(k, kLockViolation);
+        CText payload("left over");
+        unsigned long readError = 0;
+        EXPECT_EQ(PayloadLoad::readFailed, LoadPayload(file.Path(), payload, readError, 1000)) << k;
+        EXPECT_EQ(kLockViolation, readError) << k;
+        EXPECT_EQ(0u, payload.Length()) << k;
+        ReadOnlyFile::FailNthRead(0, 0);
+    }
+    EXPECT_EQ(Translated(raw), Load(raw, 1000));
 }
 
 } // namespace

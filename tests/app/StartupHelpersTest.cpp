@@ -1,9 +1,15 @@
-// The two text steps of start-up: the command line past the program's name, and the decimal
-// conversion of the port and the client id.
+// The text steps of start-up: the command line past the program's name, the file to send it
+// names, and the decimal conversion of the port and the client id.
 #include "app/DecimalConversion.h"
+#include "app/FileToSend.h"
+#include "app/PayloadLoader.h"
 #include "framework/CommandLine.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -29,6 +35,20 @@ TEST(CommandLine, SkipsTheProgramNameAndTheBlanksAfterIt) {
         EXPECT_EQ(CText(row.rest), CommandLineArguments(row.line)) << row.line;
     }
     EXPECT_EQ(CText(), CommandLineArguments(nullptr));
+}
+
+TEST(FileToSend, OpenedAsTypedAndShownInCapitals) {
+    // Natively names match case-sensitively, as in a case-sensitive folder on Windows.
+    ScratchFile file("sent", "lower case.txt");
+    std::string typed = std::string(" \t") + file.Path().Data() + "  ";
+    FileToSend taken = TakeFileToSend(CText(typed.c_str()));
+    EXPECT_EQ(file.Path(), taken.name);
+    CText payload;
+    unsigned long readError = 0;
+    EXPECT_EQ(PayloadLoad::loaded, LoadPayload(taken.name, payload, readError));
+    CText shown = file.Path();
+    shown.MakeUpper();
+    EXPECT_EQ(shown, taken.shown);
 }
 
 TEST(DecimalConversion, RunTimeLibraryRules) {

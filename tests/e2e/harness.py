@@ -34,6 +34,7 @@ TEXT_NO_FILE = "You must specify a file to send on the command line.\nusage: par
 TEXT_CONFIG_MISSING = "The following file is missing,\nbut required to continue:\n\nPARVOLET.INI"
 TEXT_NOT_FOUND = "The specified file to send was not found:\n"
 TEXT_TOO_LARGE = "The specified file to send is too large:\n"
+TEXT_READ_FAILED = "The specified file to send could not be read:\n"
 TEXT_SOCKETS_FAILED = "Windows sockets initialization failed."
 TEXT_CONTROLS_FAILED = "Windows common controls initialization failed."
 TEXT_DIALOG_FAILED = "The progress window could not be opened."
@@ -210,6 +211,7 @@ class ParvoletTestCase(unittest.TestCase):
             self.skipTest("PARVOLET_EXE, PARVOLET_WINE_RUN and PARVOLET_DLGDRIVE must name built files")
         self.folder = tempfile.mkdtemp(prefix="parvolet-e2e-")
         self.addCleanup(shutil.rmtree, self.folder, True)
+        self.program_folder = self.folder
         shutil.copy(self.exe, os.path.join(self.folder, "parvolet.exe"))
         self.launcher = None
         self.pid = None
@@ -221,7 +223,15 @@ class ParvoletTestCase(unittest.TestCase):
 
     def write_ini(self, text):
         """Writes Parvolet.ini beside the program; a port placeholder {port} is filled later."""
-        self.write_file("Parvolet.ini", text.encode("latin-1"))
+        self.write_file(os.path.join(self.program_folder, "Parvolet.ini"), text.encode("latin-1"))
+
+    def move_program(self, name):
+        """Moves parvolet.exe into a new folder of that name inside the scratch folder; its
+        Parvolet.ini is written there from now on."""
+        folder = os.path.join(self.folder, name)
+        os.mkdir(folder)
+        os.rename(os.path.join(self.program_folder, "parvolet.exe"), os.path.join(folder, "parvolet.exe"))
+        self.program_folder = folder
 
     def write_file(self, name, data):
         path = os.path.join(self.folder, name)
@@ -236,14 +246,15 @@ class ParvoletTestCase(unittest.TestCase):
 
     def start(self, arguments, dll_overrides=None, environment=None):
         """Starts parvolet.exe as if a user typed 'parvolet.exe' + arguments (raw: blanks and quotes
-        are passed exactly). dll_overrides are Wine DLL overrides for this run; the Wine runner
-        keeps the project's own before them. environment: more variables for the program."""
+        are passed exactly), with a Unicode command line. dll_overrides are Wine DLL overrides for
+        this run; the Wine runner keeps the project's own before them. environment adds variables
+        (LANG picks the ANSI code page Wine gives the program)."""
         env = dict(os.environ)
-        env.update(environment or {})
         env["DLGDRIVE_COMMAND_LINE"] = "parvolet.exe" + arguments
         if dll_overrides:
             env["WINEDLLOVERRIDES"] = dll_overrides
-        program = windows_path(os.path.join(self.folder, "parvolet.exe"))
+        env.update(environment or {})
+        program = windows_path(os.path.join(self.program_folder, "parvolet.exe"))
         self.launcher = subprocess.Popen([self.wine_run, self.dlgdrive, "launch", program], cwd=self.folder,
                                          env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         line = LineReader(self.launcher.stdout).readline(WAIT_SECONDS)

@@ -1,14 +1,14 @@
 """Start-up of the real parvolet.exe with hostile input: a configuration file that is garbage, has a
 line of a mebibyte, is a folder or is held open by another program without sharing; a file to send
-that is a device or larger than the process can hold. Each gives its message or goes on as a good
+that is a device, larger than the process can hold, or fails its reads. Each gives its message or goes on as a good
 start would; none may crash, hang or create a file."""
 
 import os
 import random
 import unittest
 
-from harness import (IDCANCEL, IDOK, IDYES, TEXT_CONFIG_MISSING, TEXT_NOT_FOUND, TEXT_TOO_LARGE, ParvoletTestCase,
-                     wait_for, windows_path)
+from harness import (IDCANCEL, IDOK, IDYES, TEXT_CONFIG_MISSING, TEXT_NOT_FOUND, TEXT_READ_FAILED, TEXT_TOO_LARGE,
+                     ParvoletTestCase, wait_for, windows_path)
 from test_startup import StartUpMessageCase
 
 BAR_SUCCESS = "Transmission Successful"
@@ -109,6 +109,19 @@ class BadFileToSend(BadInputCase):
         with open(path, "wb") as f:
             f.truncate((1 << 32) - 1)
         self.expect_nothing_created(" big.txt", TEXT_TOO_LARGE + "BIG.TXT")
+
+    def test_a_file_whose_read_fails_is_refused_with_the_system_reason(self):
+        # A process's own memory read from address 0 opens as a file and then fails its read with
+        # an I/O error, as a dropped share or another program's lock on a range does on Windows.
+        # Nothing read before such an error may go out as the file.
+        self.start(" Z:\\proc\\self\\mem")
+        box = self.message_box()
+        head = TEXT_READ_FAILED + "Z:\\PROC\\SELF\\MEM\n\n"
+        self.assertEqual(head, box["text"][:len(head)])
+        self.assertNotEqual("", box["text"][len(head):].strip(), "no reason given")
+        self.assertEqual(["OK"], box["buttons"])
+        self.click(box["hwnd"], IDOK)
+        self.assertEqual(0, self.exit_code())
 
 
 if __name__ == "__main__":

@@ -8,7 +8,7 @@ import unittest
 
 from harness import (BAR_FAILURE, BAR_SUCCESS, GOOD_INI, IDCANCEL, IDOK, IDYES, STATUS_DONE, TEXT_CONFIG_MISSING,
                      TEXT_CONFIRM_CANCEL, TEXT_CONTROLS_FAILED, TEXT_DIALOG_FAILED, TEXT_NO_FILE, TEXT_NOT_FOUND,
-                     TEXT_SOCKETS_FAILED, TEXT_TOO_LARGE, TITLE, ParvoletTestCase, free_port, wait_for)
+                     TEXT_SOCKETS_FAILED, TEXT_TOO_LARGE, TITLE, ParvoletTestCase, free_port, wait_for, windows_path)
 
 
 class StartUpMessageCase(ParvoletTestCase):
@@ -129,6 +129,56 @@ class GoodStartUp(ParvoletTestCase):
         self.click(box["hwnd"], IDYES)
         self.assertEqual(2, self.exit_code())
 
+
+
+class NamesOutsideTheCodePage(StartUpMessageCase):
+    """A Western system (ANSI code page 1252) that starts the program with a Unicode command line,
+    as Explorer or any Unicode program does: Greek and Chinese letters in the program's folder and
+    in the file's name are in the file system but not in the code page."""
+
+    # Wine gives code page 1252 for this locale and reads the Unix names as UTF-8. A locale that
+    # the system has not generated (en_US.UTF-8 on a bare Debian) also gives 1252, but Wine then
+    # misreads every Unix name beyond ASCII, the test's own files included.
+    WESTERN = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
+
+    def send(self, program_folder, name, folder_of_file=None):
+        receiver = self.start_receiver(connections=1, timeout_seconds=120)
+        if program_folder:
+            self.move_program(program_folder)
+        self.write_ini(GOOD_INI.format(port=receiver.port))
+        payload = ("sent as %s\r\n" % name).encode("utf-8") * 100
+        path = self.write_file(os.path.join(folder_of_file or self.folder, name), payload)
+        self.start(" " + (windows_path(path) if folder_of_file else name), environment=self.WESTERN)
+
+        def settled():
+            for window in self.windows():
+                state = self.dump(window["hwnd"]) if window["visible"] else {}
+                if window["kind"] == "message_box" and state.get("message_text"):
+                    return {"box": state["message_text"]}
+                if window["kind"] == "dialog" and state.get("status_bar") in (BAR_SUCCESS, BAR_FAILURE):
+                    return {"bar": state["status_bar"], "hwnd": window["hwnd"]}
+            return None
+        outcome = wait_for(settled, timeout=120, message="a message box or the end of the transfer")
+        self.assertEqual(BAR_SUCCESS, outcome.get("bar"), outcome)
+        record = receiver.next_record(timeout=30)
+        self.assertIsNotNone(record, "the receiver saw no connection")
+        self.assertEqual(hashlib.sha256(payload.replace(b"\r\n", b"\n")).hexdigest(), record["sha256"])
+        self.click(outcome["hwnd"], IDOK)
+        self.assertEqual(1, self.exit_code())
+
+    def test_program_in_a_greek_folder_finds_its_configuration(self):
+        self.send("\u03a9\u03bc\u03ad\u03b3\u03b1", "data.txt")
+
+    def test_file_named_in_chinese_is_sent(self):
+        self.send(None, "\u6570\u636e.txt")
+
+    def test_both_with_the_full_path_typed(self):
+        self.send("\u03a9\u03bc\u03ad\u03b3\u03b1", "\u6570\u636e.txt", folder_of_file="\u03a9\u03bc\u03ad\u03b3\u03b1")
+
+    def test_a_missing_file_shows_a_question_mark_for_each_such_letter(self):
+        self.write_ini(GOOD_INI.format(port=9))
+        self.expect_stop_box(" \u7f3a\u5931 d\u00e9j\u00e0.txt", TEXT_NOT_FOUND + "?? D\u00c9J\u00c0.TXT",
+                             environment=self.WESTERN)
 
 
 class DllsBesideTheProgram(ParvoletTestCase):

@@ -74,7 +74,8 @@ void CheckReading(const CText& path, const std::string& want, size_t block, uint
     FUZZ_CHECK(lines == PlainLines(want));
 
     CText payload("left over");
-    FUZZ_CHECK(LoadPayload(path, payload, block) == PayloadLoad::loaded);
+    unsigned long readError = 0;
+    FUZZ_CHECK(LoadPayload(path, payload, readError, block) == PayloadLoad::loaded);
     FUZZ_CHECK(ToString(payload) == want);
 }
 

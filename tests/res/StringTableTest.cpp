@@ -42,6 +42,7 @@ const ExpectedText kTexts[] = {
     {IDS_FILE_TOO_LARGE, "The specified file to send is too large:\n"},
     {IDS_BAR_TRANSFER_AMOUNT, "Transferring Information: {percent}% of {size}"},
     {IDS_BAR_WAITING_FOR_SERVER, "Waiting for the server: {percent}% of {size} sent"},
+    {IDS_FILE_READ_FAILED, "The specified file to send could not be read:\n"},
 };
 
 TEST(StringTable, EveryTextLoadsExactly) {

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -355,20 +357,41 @@ int Serve() {
     return 0;
 }
 
-// Starts PROGRAM with the command line in the environment variable DLGDRIVE_COMMAND_LINE, byte
-// for byte (wine itself would re-quote arguments), waits for it and returns its exit status.
-int Launch(const char* program) {
-    const char* line = std::getenv("DLGDRIVE_COMMAND_LINE");
-    std::string commandLine = line != nullptr ? line : "";
-    std::vector<char> writable(commandLine.begin(), commandLine.end());
-    writable.push_back('\0');
-    STARTUPINFOA startup;
+// The environment variable's value, wide: every character as it is, whatever the code page.
+std::wstring WideEnvironment(const wchar_t* name) {
+    std::vector<wchar_t> value(1024);
+    for (;;) {
+        DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+        if (length < value.size()) return std::wstring(value.data(), length); // 0: unset
+        value.resize(length);
+    }
+}
+
+// Starts PROGRAM (the second argument) with the command line in the environment variable
+// DLGDRIVE_COMMAND_LINE, character for character (wine itself would re-quote arguments), waits for
+// it and returns its exit status. Both are taken wide and the program is started with
+// CreateProcessW, as a Unicode program starts another: names that the ANSI code page lacks reach
+// the program as they are.
+int Launch() {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments == nullptr || count < 3) {
+        std::fprintf(stderr, "dlgdrive: launch needs a program\n");
+        if (arguments != nullptr) LocalFree(arguments);
+        return 125;
+    }
+    std::wstring program = arguments[2];
+    LocalFree(arguments);
+    std::wstring commandLine = WideEnvironment(L"DLGDRIVE_COMMAND_LINE");
+    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+    writable.push_back(L'\0');
+    STARTUPINFOW startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(program, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(program.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
-        std::fprintf(stderr, "dlgdrive: cannot start %s (error %lu)\n", program, GetLastError());
+        std::fprintf(stderr, "dlgdrive: cannot start %ls (error %lu)\n", program.c_str(), GetLastError());
         return 125;
     }
     std::printf("PID %lu\n", process.dwProcessId);
@@ -384,6 +407,6 @@ int Launch(const char* program) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::strcmp(argv[1], "launch") == 0) return Launch(argv[2]);
+    if (argc >= 3 && std::strcmp(argv[1], "launch") == 0) return Launch();
     return Serve();
 }
