@@ -17,10 +17,15 @@ WARM_UP_CYCLES = 5
 # exceeds it many times over.
 HANDLE_SLACK = 4
 MEMORY_SLACK = 768 * 1024
-# The heap grows in steps of its own: mostly over the first hundred or so cycles (600 cycles
-# measured: +628 KiB over the first 100, +8 KiB over the next 500), but on a busy machine a step
-# may come later. A leak grows in every half of a run, so one half of the two must be flat.
-HALF_MEMORY_SLACK = 192 * 1024
+# The memory read is the process's resident anonymous memory. Besides the program's own heap it
+# holds the C library heap of Wine's host side, which grows in steps of 100 to 400 KiB: mostly
+# over the first hundred or so cycles (600 cycles measured: +628 KiB over the first 100, +8 KiB
+# over the next 500), but on a busy machine at any time (seen: +220 KiB and +316 KiB in the two
+# halves of one run; read by mapping, such growth was all in that heap while the program's own
+# stayed flat). A leak grows in every stretch of a run, a step in one: the run is read in
+# stretches, and most of them must be flat.
+SEGMENT_CYCLES = 20
+SEGMENT_MEMORY_SLACK = 32 * 1024
 
 TCP_ESTABLISHED, TCP_CLOSE_WAIT = "01", "08"
 
@@ -135,22 +140,26 @@ class RetryAgainstRefusingServer(LeakCase):
         # a new connection attempt is counted at the accepting server of the test below.
         for _ in range(WARM_UP_CYCLES):
             self.retry(hwnd)
-        before = self.settled_stats()
+        readings = [self.settled_stats()]
+        before = readings[0]
         started = time.monotonic()
-        half = REFUSED_CYCLES // 2
-        for _ in range(half):
-            self.retry(hwnd)
-        middle = self.settled_stats(before["threads"])
-        for _ in range(REFUSED_CYCLES - half):
-            self.retry(hwnd)
+        for _ in range(REFUSED_CYCLES // SEGMENT_CYCLES):
+            for _ in range(SEGMENT_CYCLES):
+                self.retry(hwnd)
+            readings.append(self.settled_stats(before["threads"]))
         seconds = time.monotonic() - started
-        after = self.settled_stats(before["threads"])
-        print("%d Retry cycles in %.0f s; after %d: %s" % (REFUSED_CYCLES, seconds, half, describe(middle)))
+        middle, after = readings[len(readings) // 2], readings[-1]
+        print("%d Retry cycles in %.0f s; after %d: %s" % (REFUSED_CYCLES, seconds, REFUSED_CYCLES // 2,
+                                                           describe(middle)))
         self.assert_flat(before, after, REFUSED_CYCLES)
         self.assertLessEqual(after["handles"], middle["handles"])
-        if None not in (before["private_bytes"], middle["private_bytes"], after["private_bytes"]):
-            growth = (middle["private_bytes"] - before["private_bytes"], after["private_bytes"] - middle["private_bytes"])
-            self.assertLessEqual(min(growth), HALF_MEMORY_SLACK, "memory grew in both halves: %s" % (growth,))
+        if None not in [r["private_bytes"] for r in readings]:
+            growth = [b["private_bytes"] - a["private_bytes"] for a, b in zip(readings, readings[1:])]
+            print("memory growth per %d cycles, KiB: %s" % (SEGMENT_CYCLES, [g // 1024 for g in growth]))
+            # Steps may fill a few stretches, or even most; a leak fills all. A stretch or two may
+            # also shrink (the heap gives memory back), which must not hide a leak either.
+            self.assertLessEqual(sorted(growth)[len(growth) // 4], SEGMENT_MEMORY_SLACK,
+                                 "memory grew in nearly every %d cycles: %s" % (SEGMENT_CYCLES, growth))
         self.end_session(hwnd)
 
 
