@@ -25,6 +25,9 @@ debootstrap --variant=minbase --arch=amd64 --include=python3,xvfb,xauth,procps,i
   { tail -n 20 "$out/debootstrap.log" >&2; exit 1; }
 
 cp /etc/resolv.conf "$tree/etc/resolv.conf"
+# The loopback names every installed system has and debootstrap leaves out: tests connect to
+# "localhost" by name.
+printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$tree/etc/hosts"
 echo "$sources" >"$tree/etc/apt/sources.list"
 # Nothing installed in the chroot may start a service on the host.
 printf '#!/bin/sh\nexit 101\n' >"$tree/usr/sbin/policy-rc.d"
