@@ -16,7 +16,7 @@ here="$root/tools/win32-vm"
 build="${PARVOLET_BUILD_DIR:-$root/build}"
 vm="$build/win32-vm"
 # Wall-clock bound of one boot; past it the host kills the emulator.
-bound="${PARVOLET_VM_SECONDS:-2700}"
+bound="${PARVOLET_VM_SECONDS:-3600}"
 exe=""
 ctest_args=()
 
