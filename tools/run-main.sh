@@ -24,10 +24,10 @@ set -e
 cmake --preset native -B "$build/native" >/dev/null
 cmake --build "$build/native" --target receiver
 if bash "$root/tools/wine/can-run-wine32.sh" >/dev/null 2>&1; then
-  tree="$build/win" width="32-bit (i686, the exe we ship), under wine32"
+  tree="$build/win" width="32-bit exe (i686, the one we ship), under wine32"
   cmake --preset win -B "$tree" -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools" >/dev/null
 else
-  tree="$build/win64" width="64-bit (x86-64; this host cannot run 32-bit programs), under wine64"
+  tree="$build/win64" width="64-bit exe (x86-64; this host cannot run 32-bit programs), under wine64"
   cmake --preset win64 -B "$tree" -DPARVOLET_HOST_TOOLS_DIR="$build/native/tools" \
         -DPARVOLET_SHIPPED_EXE="$build/win/app/parvolet.exe" >/dev/null
 fi

@@ -186,7 +186,7 @@ class NeverGreets(DialogCase):
     def test_stays_transferring_no_keeps_it_yes_ends_at_once(self):
         # The server holds the connection far longer than any wait here, so an exit at all shows
         # that the program did not wait for it.
-        receiver = self.start_receiver(mode="no-greeting", timeout_seconds=300)
+        receiver = self.start_receiver(mode="no-greeting", timeout_seconds=300, hold_seconds=300)
         self.run_program(receiver.port)
         # One dump reads the controls one after another: wait until both show the same state.
         state = self.wait_state(lambda s: s["status_bar"] == BAR_TRANSFERRING and s["status_text"] == STATUS_WAIT

@@ -33,9 +33,10 @@ LoopbackPeer::LoopbackPeer(Script script) {
         return; // port() stays 0 and the test fails on it
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this, script] {
-        // In short slices, so that a test which never connects is not held up.
+        // In short slices, so that a test which never connects is not held up; a whole minute for
+        // one that does: on an emulated PC under load a test took more than 10 s to connect.
         bool ready = false;
-        for (int slice = 0; slice < 100 && !ready && !stopping_; ++slice) ready = peer::Readable(listener_, 100);
+        for (int slice = 0; slice < 600 && !ready && !stopping_; ++slice) ready = peer::Readable(listener_, 100);
         if (!ready) return;
         SOCKET connection = accept(listener_, nullptr, nullptr);
         if (connection == INVALID_SOCKET) return;

@@ -16,7 +16,13 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
-from harness import IDCANCEL, IDOK, IDYES, TITLE, Driver, LineReader, Receiver, wait_for, windows_path  # noqa: E402
+from harness import (BAR_FAILURE, BAR_SUCCESS, IDCANCEL, IDOK, IDRETRY, IDYES, STATUS_DONE, STATUS_FAILED,  # noqa: E402
+                     STATUS_TEXT_ID, TITLE, Driver, LineReader, Receiver, wait_for, windows_path)
+
+# The two final states as a user sees them once the program has shown all of one: status bar,
+# status text, and the state's button visible and focused.
+SUCCESS = (BAR_SUCCESS, STATUS_DONE, IDOK)
+FAILURE = (BAR_FAILURE, STATUS_FAILED, IDRETRY)
 
 SAMPLE = ("Parvolet sample\r\n"
           "This file travels as text: its CR LF line ends arrive as LF.\r\n"
@@ -53,15 +59,22 @@ class Demo:
             raise SystemExit("parvolet.exe did not start (%r)" % line)
         return launcher, int(line.split()[1])
 
-    def dialog(self, pid, status_bar, timeout=30):
+    def dialog(self, pid, final, timeout=30):
+        """The dialog once the whole final state shows. The program sets the texts and the buttons
+        one after another, so a reading between two of them mixes two states: wait until all agree."""
+        bar, text, button = final
+
         def ready():
             for w in self.driver.ask("find " + TITLE).get("windows", []):
                 if w["pid"] == pid and w["kind"] == "dialog" and w["visible"]:
                     state = self.driver.ask("dump %d" % w["hwnd"])
-                    if state.get("status_bar") == status_bar:
+                    shown = [c["text"] for c in state.get("children", []) if c["id"] == STATUS_TEXT_ID]
+                    focused = [b for b in state.get("buttons", []) if b["id"] == button and b["visible"]]
+                    if (state.get("status_bar") == bar and shown == [text] and focused
+                            and state.get("focus_id") == button):
                         return w, state
             return None
-        return wait_for(ready, timeout, message="the dialog showing %r" % status_bar)
+        return wait_for(ready, timeout, message="the dialog showing %r with its button focused" % bar)
 
     def screenshot(self, rect, name):
         if not shutil.which("import"):
@@ -95,7 +108,7 @@ class Demo:
                                 output_dir=os.path.join(self.folder, "received"))
             self.write_ini(receiver.port)
             launcher, pid = self.launch()
-            window, state = self.dialog(pid, "Transmission Successful")
+            window, state = self.dialog(pid, SUCCESS)
             print("dialog:", json.dumps(state_summary(state)))
             self.screenshot(window["rect"], "dialog-success.png")
             self.driver.ask("click %d %d" % (window["hwnd"], IDOK))
@@ -110,7 +123,7 @@ class Demo:
         receiver = Receiver(self.args.receiver, connections=1, timeout_seconds=60, mode="refuse")
         self.write_ini(receiver.port)
         launcher, pid = self.launch()
-        window, _ = self.dialog(pid, "Transmission Failure")
+        window, _ = self.dialog(pid, FAILURE)
         self.screenshot(window["rect"], "dialog-failure.png")
         self.driver.ask("click %d %d" % (window["hwnd"], IDCANCEL))
         def confirmation():
@@ -140,7 +153,7 @@ class Demo:
 
 def state_summary(state):
     return {
-        "status_text": [c["text"] for c in state["children"] if c["id"] == 1001],
+        "status_text": [c["text"] for c in state["children"] if c["id"] == STATUS_TEXT_ID],
         "status_bar": state.get("status_bar"),
         "visible_buttons": [b["text"] for b in state["buttons"] if b["visible"]],
     }

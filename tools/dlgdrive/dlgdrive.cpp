@@ -55,10 +55,14 @@ HWND ParseWindow(const std::string& text) {
     return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(text.c_str(), nullptr, 0)));
 }
 
+// How long a busy program may take to answer for a window's text. On an emulated PC under load a
+// dialog took more than a second now and then, and its title read as empty.
+constexpr UINT kTextAnswerMs = 5000;
+
 // The window's text without risking a hang on a busy or dead window.
 std::string WindowText(HWND hwnd) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length)) return "";
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTextAnswerMs, &length)) return "";
     // The text may change between the two messages: a buffer sized by the first alone would cut
     // a longer new text to the old length. Room to spare, and more while the text fills it.
     std::vector<char> buffer(length + 2 < 1024 ? 1024 : length + 2);
@@ -66,7 +70,7 @@ std::string WindowText(HWND hwnd) {
         buffer.assign(buffer.size(), '\0');
         DWORD_PTR got = 0;
         if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                                 SMTO_ABORTIFHUNG, 1000, &got))
+                                 SMTO_ABORTIFHUNG, kTextAnswerMs, &got))
             return "";
         size_t read = std::strlen(buffer.data());
         if (read + 1 < buffer.size() || attempt == 4) return std::string(buffer.data(), read);

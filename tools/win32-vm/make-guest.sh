@@ -1,26 +1,34 @@
 #!/usr/bin/env bash
-# Makes the emulated PC's disk: Debian 12 amd64 with Wine (its 32-bit half too), a kernel and an
-# initrd that loads virtio, written into one ext4 image without mounting anything. Runs as root.
+# Makes the emulated PC's disk: Debian 12 amd64 with Wine (its 32-bit half too) and what the
+# 32-bit tree's tests run, a kernel and an initrd that loads virtio, written into one ext4 image
+# without mounting anything. Runs as root.
 # Usage: make-guest.sh OUT  (OUT is filled with root.img, vmlinuz and initrd.img)
 set -euo pipefail
 out="$1"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-# The mirror the host's own apt uses, unless one is given.
-mirror="${PARVOLET_DEBIAN_MIRROR:-}"
-if [ -z "$mirror" ]; then
-  mirror="$(sed -n 's/^URIs: *\(http[^ ]*\/debian\)\/\?$/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1)"
-  [ -n "$mirror" ] || mirror="http://deb.debian.org/debian"
+# The package sources are the host's own, for the same release; none is ever guessed.
+release=bookworm
+if ! sources="$(python3 "$here/apt-sources.py" "$release")"; then
+  echo "win32-vm: the host's apt configuration (/etc/apt/sources.list, /etc/apt/sources.list.d/*.list or" \
+       "*.sources) names no Debian source for $release with the main component; the guest's packages come" \
+       "from there only. Add one (a \"deb URI $release main\" line) and run again." >&2
+  exit 1
 fi
+mirror="$(head -n 1 <<<"$sources" | cut -d' ' -f2)"
 tree="$out/rootfs"
 rm -rf "$tree"
 mkdir -p "$out"
 
-echo "win32-vm: debootstrap of bookworm from $mirror" >&2
+echo "win32-vm: debootstrap of $release from $mirror (the host's apt source)" >&2
 debootstrap --variant=minbase --arch=amd64 --include=python3,xvfb,xauth,procps,iproute2 \
-  bookworm "$tree" "$mirror" >"$out/debootstrap.log" 2>&1 ||
+  "$release" "$tree" "$mirror" >"$out/debootstrap.log" 2>&1 ||
   { tail -n 20 "$out/debootstrap.log" >&2; exit 1; }
 
 cp /etc/resolv.conf "$tree/etc/resolv.conf"
+# The loopback names every installed system has and debootstrap leaves out: tests connect to
+# "localhost" by name.
+printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$tree/etc/hosts"
+echo "$sources" >"$tree/etc/apt/sources.list"
 # Nothing installed in the chroot may start a service on the host.
 printf '#!/bin/sh\nexit 101\n' >"$tree/usr/sbin/policy-rc.d"
 chmod 755 "$tree/usr/sbin/policy-rc.d"
@@ -33,14 +41,16 @@ unshare --mount --propagation private -- bash -euo pipefail -c '
   inside() { chroot "$tree" env DEBIAN_FRONTEND=noninteractive LC_ALL=C "$@"; }
   inside dpkg --add-architecture i386
   inside apt-get update -q
-  inside apt-get install -y -q --no-install-recommends wine wine32:i386 linux-image-amd64 initramfs-tools
+  # Beside Wine, what the 32-bit tree'\''s suite runs: CTest, the native tree'\''s receiver (built with
+  # ASan and UBSan), the SSE2 check'\''s objdump, and ImageMagick'\''s import for the screenshots.
+  inside apt-get install -y -q --no-install-recommends wine wine32:i386 linux-image-amd64 initramfs-tools \
+    cmake libasan8 libubsan1 binutils-mingw-w64-i686 imagemagick
   inside apt-get clean
 ' _ "$tree" >"$out/install.log" 2>&1 || { tail -n 30 "$out/install.log" >&2; exit 1; }
 
 rm -f "$tree/usr/sbin/policy-rc.d"
 rm -rf "$tree/var/lib/apt/lists/"*
 install -m 755 "$here/init.sh" "$tree/check.sh"
-install -m 755 "$here/make-prefix.sh" "$tree/usr/local/sbin/make-prefix"
 
 kernels=("$tree"/boot/vmlinuz-*)
 initrds=("$tree"/boot/initrd.img-*)
