@@ -71,7 +71,8 @@ class ReceiverTest(unittest.TestCase):
             end, _ = receiver.next_connection(5)
         self.assertEqual(first, {"length": 1})
         self.assertEqual(second, {"unparsed": "not json"})
-        self.assertGreaterEqual(second_at - first_at, 0.15)
+        # Time stamps are taken when a line is read; a busy machine may read both at once.
+        self.assertLessEqual(first_at, second_at)
         self.assertIsNone(end)
 
     def test_silence_and_a_missing_port_are_errors(self):

@@ -17,7 +17,8 @@ case "$width" in
 esac
 if [ "$width" = 32 ] && ! probe=$(bash "$root/tools/wine/can-run-wine32.sh" 2>&1); then
   echo "smoke: this host cannot run 32-bit programs ($probe); $exe runs on the emulated PC"
-  PARVOLET_BUILD_DIR="$build" exec bash "$root/tools/check-win32.sh" --exe "$exe"
+  # The same one case as below: the whole end-to-end suite there would take the better part of an hour.
+  PARVOLET_BUILD_DIR="$build" exec bash "$root/tools/check-win32.sh" --exe "$exe" -- -R '^e2e\.test_dialog\.Success$'
 fi
 
 # step LOG COMMAND...: runs a build step quietly, showing its log's end when it fails.
