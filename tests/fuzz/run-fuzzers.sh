@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (native clang, ASan and UBSan) in build/fuzz and runs each one for
-# SECONDS seconds from its committed seed corpus. Exits non-zero on any finding or build failure.
+# SECONDS seconds from its committed seed corpus, as many at once as there are cores. Exits non-zero
+# on any finding or build failure.
 # Usage: tests/fuzz/run-fuzzers.sh [SECONDS]   (default 60; e.g. 3600 for a long run)
 set -uo pipefail
 seconds="${1:-60}"
@@ -16,24 +17,49 @@ cmake -S "$root" -B "$build" -G Ninja -DPARVOLET_FUZZ=ON -DCMAKE_C_COMPILER=clan
   || { cat "$build/configure.log" >&2; echo "run-fuzzers: configuring failed" >&2; exit 1; }
 cmake --build "$build" -j2 --target "${targets[@]}" || { echo "run-fuzzers: build failed" >&2; exit 1; }
 
-status=0
-for name in "${targets[@]}"; do
-  seeds="$root/tests/fuzz/corpus/$name"
-  corpus="$build/corpus/$name"   # grows across runs; the committed seeds stay as they are
-  findings="$build/findings/$name"
-  log="$build/$name.log"
+# One target: runs it, then writes its verdict line into $build/NAME.verdict (a finding: "FAULT").
+fuzz_one() {
+  local name="$1"
+  local seeds="$root/tests/fuzz/corpus/$name"
+  local corpus="$build/corpus/$name"   # grows across runs; the committed seeds stay as they are
+  local findings="$build/findings/$name"
+  local log="$build/$name.log"
   mkdir -p "$corpus" "$findings"
   rm -f "$findings"/*
   "$build/tests/fuzz/$name" -max_total_time="$seconds" -max_len="${max_len[$name]}" -timeout=20 \
       -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$seeds" >"$log" 2>&1
-  rc=$?
+  local rc=$?
+  local runs
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   if [ "$rc" -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
-    echo "run-fuzzers: $name FOUND A FAULT (exit $rc); inputs in $findings, log $log" >&2
-    grep -E 'ERROR|check failed|runtime error' "$log" | head -n 5 >&2
+    { echo "FAULT"
+      echo "run-fuzzers: $name FOUND A FAULT (exit $rc); inputs in $findings, log $log"
+      grep -E 'ERROR|check failed|runtime error' "$log" | head -n 5
+    } >"$build/$name.verdict"
+  else
+    echo "run-fuzzers: $name: ${runs:-?} executions in ${seconds} s, no findings" >"$build/$name.verdict"
+  fi
+}
+
+# Each target is one process on one core: as many run at once as the machine has cores.
+jobs="$(nproc 2>/dev/null || echo 1)"
+for name in "${targets[@]}"; do
+  rm -f "$build/$name.verdict"
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
+  fuzz_one "$name" &
+done
+wait
+
+status=0
+for name in "${targets[@]}"; do
+  if [ ! -f "$build/$name.verdict" ]; then
+    echo "run-fuzzers: $name gave no verdict" >&2
+    status=1
+  elif [ "$(head -n 1 "$build/$name.verdict")" = FAULT ]; then
+    tail -n +2 "$build/$name.verdict" >&2
     status=1
   else
-    echo "run-fuzzers: $name: ${runs:-?} executions in ${seconds} s, no findings"
+    cat "$build/$name.verdict"
   fi
 done
 exit $status

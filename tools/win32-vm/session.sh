@@ -52,9 +52,11 @@ case "$mode" in
       fi
     fi
     # Wine's server and services start once, before CTest lists the first program's cases: their
-    # first start in a fresh overlay can outlast CTest's bound for that listing.
+    # first start in a fresh overlay can outlast CTest's bound for that listing. The server then
+    # stays for the whole run, and the tree's runner is told it need not start them again.
     WINEPREFIX="$PARVOLET_WINEPREFIX" wineserver -p </dev/null >/dev/null 2>&1
     "$tree/wine-run" cmd.exe /c exit </dev/null >/dev/null 2>&1
+    export PARVOLET_WINE_SERVICES_KEPT=1
     echo "wine $(since_boot)" >>"$run/times"
     cd "$src" || finish 1
     ctest --preset win --test-dir "$tree" "${ctest_args[@]}" 2>&1 | tee "$run/ctest.log" >/dev/ttyS1
