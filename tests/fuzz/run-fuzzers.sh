@@ -17,34 +17,21 @@ cmake -S "$root" -B "$build" -G Ninja -DPARVOLET_FUZZ=ON -DCMAKE_C_COMPILER=clan
   || { cat "$build/configure.log" >&2; echo "run-fuzzers: configuring failed" >&2; exit 1; }
 cmake --build "$build" -j2 --target "${targets[@]}" || { echo "run-fuzzers: build failed" >&2; exit 1; }
 
-# One target: runs it, then writes its verdict line into $build/NAME.verdict (a finding: "FAULT").
+# One target, in the background: its exit status goes to $build/NAME.status.
 fuzz_one() {
   local name="$1"
-  local seeds="$root/tests/fuzz/corpus/$name"
-  local corpus="$build/corpus/$name"   # grows across runs; the committed seeds stay as they are
-  local findings="$build/findings/$name"
-  local log="$build/$name.log"
-  mkdir -p "$corpus" "$findings"
-  rm -f "$findings"/*
   "$build/tests/fuzz/$name" -max_total_time="$seconds" -max_len="${max_len[$name]}" -timeout=20 \
-      -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$seeds" >"$log" 2>&1
-  local rc=$?
-  local runs
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-  if [ "$rc" -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
-    { echo "FAULT"
-      echo "run-fuzzers: $name FOUND A FAULT (exit $rc); inputs in $findings, log $log"
-      grep -E 'ERROR|check failed|runtime error' "$log" | head -n 5
-    } >"$build/$name.verdict"
-  else
-    echo "run-fuzzers: $name: ${runs:-?} executions in ${seconds} s, no findings" >"$build/$name.verdict"
-  fi
+      -print_final_stats=1 -artifact_prefix="$build/findings/$name/" "$build/corpus/$name" \
+      "$root/tests/fuzz/corpus/$name" >"$build/$name.log" 2>&1
+  echo $? >"$build/$name.status"
 }
 
-# Each target is one process on one core: as many run at once as the machine has cores.
+# Each target is one process on one core: as many run at once as the machine has cores. The corpus
+# in the build folder grows across runs; the committed seeds stay as they are.
 jobs="$(nproc 2>/dev/null || echo 1)"
 for name in "${targets[@]}"; do
-  rm -f "$build/$name.verdict"
+  mkdir -p "$build/corpus/$name" "$build/findings/$name"
+  rm -f "$build/findings/$name"/* "$build/$name.status"
   while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
   fuzz_one "$name" &
 done
@@ -52,14 +39,16 @@ wait
 
 status=0
 for name in "${targets[@]}"; do
-  if [ ! -f "$build/$name.verdict" ]; then
-    echo "run-fuzzers: $name gave no verdict" >&2
-    status=1
-  elif [ "$(head -n 1 "$build/$name.verdict")" = FAULT ]; then
-    tail -n +2 "$build/$name.verdict" >&2
+  findings="$build/findings/$name"
+  log="$build/$name.log"
+  rc=$(cat "$build/$name.status" 2>/dev/null || echo "none")
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  if [ "$rc" != 0 ] || [ -n "$(ls -A "$findings")" ]; then
+    echo "run-fuzzers: $name FOUND A FAULT (exit $rc); inputs in $findings, log $log" >&2
+    grep -E 'ERROR|check failed|runtime error' "$log" | head -n 5 >&2
     status=1
   else
-    cat "$build/$name.verdict"
+    echo "run-fuzzers: $name: ${runs:-?} executions in ${seconds} s, no findings"
   fi
 done
 exit $status
