@@ -127,7 +127,8 @@ show_guest_logs() {
 
 # The cache holds whatever these made (the Wine prefix too, by the tree's own script); when one
 # changes, the guest is made again.
-key="$(cat "$here/make-guest.sh" "$here/apt-sources.py" "$here/init.sh" "$root/tools/wine/prepare-prefix.in" \
+key="$(cat "$here/make-guest.sh" "$here/apt-sources.py" "$here/init.sh" "$root/tools/apt/update-sources.py" \
+           "$root/tools/wine/prepare-prefix.in" \
            "$root/tools/wine/wine-env.in" | sha256sum | cut -d' ' -f1)"
 guest="$vm/guest"
 made=""

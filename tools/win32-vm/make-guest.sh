@@ -36,17 +36,23 @@ chmod 755 "$tree/usr/sbin/policy-rc.d"
 echo "win32-vm: installing Wine, the kernel and the initrd in the guest tree" >&2
 # A private mount namespace: the chroot's /proc goes away with this process, however it ends.
 unshare --mount --propagation private -- bash -euo pipefail -c '
-  tree="$1"
+  tree="$1" update_sources="$2"
   mount -t proc proc "$tree/proc"
   inside() { chroot "$tree" env DEBIAN_FRONTEND=noninteractive LC_ALL=C "$@"; }
   inside dpkg --add-architecture i386
-  inside apt-get update -q
   # Beside Wine, what the 32-bit tree'\''s suite runs: CTest, the native tree'\''s receiver (built with
   # ASan and UBSan), the SSE2 check'\''s objdump, and ImageMagick'\''s import for the screenshots.
-  inside apt-get install -y -q --no-install-recommends wine wine32:i386 linux-image-amd64 initramfs-tools \
-    cmake libasan8 libubsan1 binutils-mingw-w64-i686 imagemagick
+  packages=(wine wine32:i386 linux-image-amd64 initramfs-tools cmake libasan8 libubsan1 binutils-mingw-w64-i686
+            imagemagick)
+  # The same sources as the host'\''s, so the same mirror mid-sync: a source whose index still fails
+  # after the retries is left out when the packages can come from the rest (with a warning).
+  options="$(python3 "$update_sources" --root "$tree" --tries "${PARVOLET_APT_TRIES:-3}" \
+               --pause "${PARVOLET_APT_PAUSE:-20}" --simulate "${packages[@]}")"
+  eval "inside apt-get install -y -q --no-install-recommends $options \"\${packages[@]}\""
+  rm -rf "$tree/tmp/parvolet-apt-sources"
   inside apt-get clean
-' _ "$tree" >"$out/install.log" 2>&1 || { tail -n 30 "$out/install.log" >&2; exit 1; }
+' _ "$tree" "$here/../apt/update-sources.py" >"$out/install.log" 2>&1 || { tail -n 30 "$out/install.log" >&2; exit 1; }
+grep '^apt-sources: WARNING' "$out/install.log" >&2 || true
 
 rm -f "$tree/usr/sbin/policy-rc.d"
 rm -rf "$tree/var/lib/apt/lists/"*
