@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -25,27 +26,42 @@ bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 void AppendAnsiFromUtf16(CText& text, const char16_t* units, size_t count) {
     static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 units are wchar_t on Windows");
     const wchar_t* wide = reinterpret_cast<const wchar_t*>(units);
-    while (count > 0) {
-        // The conversion counts in ints: go in parts, never splitting a surrogate pair.
-        size_t part = count > 0x100000u ? 0x100000u : count;
-        if (part < count && IS_HIGH_SURROGATE(wide[part - 1])) --part;
+    // A character beyond 16 bits is one character: one '?', as the name's own messages show it,
+    // where the conversion would put one for each half. A code page that has every character
+    // (UTF-8) takes it as it is.
+    const bool everyCharacter = GetACP() == CP_UTF8;
+    std::wstring part;
+    size_t i = 0;
+    while (i < count) {
+        // The conversion counts in ints: go in parts.
+        part.clear();
+        while (i < count && part.size() < 0x100000u) {
+            wchar_t unit = wide[i++];
+            if (!everyCharacter && IS_SURROGATE_PAIR(unit, i < count ? wide[i] : 0)) {
+                ++i;
+                unit = L'?';
+            } else if (!everyCharacter && (IS_HIGH_SURROGATE(unit) || IS_LOW_SURROGATE(unit))) {
+                unit = L'?';
+            } else if (everyCharacter && IS_HIGH_SURROGATE(unit) && i < count) {
+                part += unit;
+                unit = wide[i++]; // never split between parts
+            }
+            part += unit;
+        }
         // No best fit: a Greek omega must not become the Latin O of another host name. A code page
-        // such as UTF-8 takes no flags, and has every character anyway.
+        // such as UTF-8 takes no flags.
+        const int units = static_cast<int>(part.size());
         DWORD flags = WC_NO_BEST_FIT_CHARS;
-        int length = WideCharToMultiByte(CP_ACP, flags, wide, static_cast<int>(part), nullptr, 0, nullptr, nullptr);
+        int length = WideCharToMultiByte(CP_ACP, flags, part.data(), units, nullptr, 0, nullptr, nullptr);
         if (length <= 0 && GetLastError() == ERROR_INVALID_FLAGS) {
             flags = 0;
-            length = WideCharToMultiByte(CP_ACP, flags, wide, static_cast<int>(part), nullptr, 0, nullptr, nullptr);
+            length = WideCharToMultiByte(CP_ACP, flags, part.data(), units, nullptr, 0, nullptr, nullptr);
         }
-        if (length > 0) {
-            size_t at = text.Length();
-            char* out = text.GetBuffer(at + static_cast<size_t>(length));
-            int written = WideCharToMultiByte(CP_ACP, flags, wide, static_cast<int>(part), out + at, length, nullptr,
-                                              nullptr);
-            text.ReleaseBuffer(at + static_cast<size_t>(written > 0 ? written : 0));
-        }
-        wide += part;
-        count -= part;
+        if (length <= 0) continue;
+        size_t at = text.Length();
+        char* out = text.GetBuffer(at + static_cast<size_t>(length));
+        int written = WideCharToMultiByte(CP_ACP, flags, part.data(), units, out + at, length, nullptr, nullptr);
+        text.ReleaseBuffer(at + static_cast<size_t>(written > 0 ? written : 0));
     }
 }
 
