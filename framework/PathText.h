@@ -37,6 +37,10 @@ std::wstring ExtendedLengthName(const std::wstring& name, const std::wstring& fu
 // ExtendedLengthName with the full path name from the system; name itself when it has none.
 std::wstring OpenableName(const std::wstring& name);
 
+// True when name stands for a device (CON, NUL, COM1 and the like, in any folder): its full path
+// name is in the \\.\ form.
+bool NamesDevice(const std::wstring& name);
+
 // True when Windows without the long-path opt-in refuses to open name: not in a \\?\ form, and
 // its full path name has MAX_PATH characters or more.
 bool BeyondPlainPathLimit(const std::wstring& name);

@@ -148,6 +148,11 @@ std::wstring OpenableName(const std::wstring& name) {
     return ExtendedLengthName(name, full);
 }
 
+bool NamesDevice(const std::wstring& name) {
+    std::wstring full;
+    return StartsWith(name, L"\\\\.\\") || (FullPathName(name, full) && StartsWith(full, L"\\\\.\\"));
+}
+
 bool BeyondPlainPathLimit(const std::wstring& name) {
     if (StartsWith(name, L"\\\\?\\")) return false;
     std::wstring full;

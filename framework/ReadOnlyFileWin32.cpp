@@ -41,7 +41,8 @@ bool NamesNoFile(DWORD error, const std::wstring& name) {
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
     default:
-        return false;
+        // A device that cannot be opened (CON without a console) is no file either.
+        return platform::NamesDevice(name);
     }
 }
 

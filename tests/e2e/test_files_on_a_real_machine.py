@@ -9,8 +9,8 @@ import struct
 import subprocess
 import time
 
-from harness import (BAR_FAILURE, BAR_SUCCESS, GOOD_INI, IDOK, TEXT_READ_FAILED, TITLE, WAIT_SECONDS, LineReader,
-                     ParvoletTestCase, _env_path, stretched, wait_for, windows_path)
+from harness import (BAR_FAILURE, BAR_SUCCESS, GOOD_INI, IDOK, TEXT_READ_FAILED, TITLE, WAIT_SECONDS,
+                     ParvoletTestCase, stretched, wait_for, windows_path)
 
 TEXT_CONFIG_UNREADABLE = "The following file could not be read,\nbut is required to continue:\n\nPARVOLET.INI"
 
@@ -46,45 +46,18 @@ class OpenWatch:
         os.close(self.fd)
 
 
-class Holder:
-    """fileholder.exe holding a file with share mode 0 until released."""
-
-    def __init__(self, wine_run, exe, path):
-        self.process = subprocess.Popen([wine_run, exe, windows_path(path)], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.reader = LineReader(self.process.stdout)
-        line = self.reader.readline(WAIT_SECONDS)
-        if line != "HOLDING":
-            self.stop()
-            raise AssertionError("fileholder did not hold the file (said %r)" % line)
-
-    def release(self):
-        if self.process.poll() is None:
-            self.process.stdin.write(b"\n")
-            self.process.stdin.flush()
-            line = self.reader.readline(WAIT_SECONDS)
-            if line != "RELEASED":
-                raise AssertionError("fileholder did not let go (said %r)" % line)
-        self.stop()
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.kill()
-        self.process.wait(timeout=WAIT_SECONDS)
-        for stream in (self.process.stdin, self.process.stdout):
-            stream.close()
-
-
 class FileCase(ParvoletTestCase):
-    fileholder = _env_path("PARVOLET_FILEHOLDER")
     payload = b"a line the writer has just finished\r\n" * 300
 
     def hold(self, path):
-        if not self.fileholder:
-            self.skipTest("PARVOLET_FILEHOLDER must name the built fileholder.exe")
-        holder = Holder(self.wine_run, self.fileholder, path)
-        self.addCleanup(holder.stop)
-        return holder
+        """dlgdrive, another process, opens the file with share mode 0, as a writer that has not
+        closed it yet; Wine enforces share modes."""
+        answer = self.driver.ask("lock " + windows_path(path))
+        self.assertTrue(answer["ok"], answer)
+        return path
+
+    def release(self, path):
+        self.assertTrue(self.driver.ask("unlock " + windows_path(path))["ok"])
 
     def outcome(self, timeout=120):
         """A message box's text, or the dialog at the end of its transfer."""
@@ -133,33 +106,33 @@ class HeldFiles(FileCase):
         receiver = self.start_receiver(connections=1, timeout_seconds=120)
         self.write_ini(GOOD_INI.format(port=receiver.port))
         path = self.write_file("data.txt", self.payload)
-        holder = self.hold(path)
+        self.hold(path)
         watch = OpenWatch(path)
         self.addCleanup(watch.close)
         self.start(" data.txt")
         # Let go only once the program has met the hold.
         watch.wait_for_open()
         time.sleep(0.5)
-        holder.release()
+        self.release(path)
         self.expect_exact_frame(receiver, self.outcome())
 
     def test_a_file_held_past_the_wait_is_reported_unreadable(self):
         receiver = self.start_receiver(connections=1, timeout_seconds=120)
         self.write_ini(GOOD_INI.format(port=receiver.port))
-        holder = self.hold(self.write_file("data.txt", self.payload))
+        path = self.hold(self.write_file("data.txt", self.payload))
         self.start(" data.txt")
         outcome = self.outcome()
-        holder.release()
+        self.release(path)
         self.expect_box_and_nothing_sent(receiver, outcome, TEXT_READ_FAILED + "DATA.TXT")
 
     def test_a_configuration_held_past_the_wait_is_reported_unreadable(self):
         receiver = self.start_receiver(connections=1, timeout_seconds=120)
         self.write_ini(GOOD_INI.format(port=receiver.port))
         self.write_file("data.txt", self.payload)
-        holder = self.hold(os.path.join(self.program_folder, "Parvolet.ini"))
+        path = self.hold(os.path.join(self.program_folder, "Parvolet.ini"))
         self.start(" data.txt")
         outcome = self.outcome()
-        holder.release()
+        self.release(path)
         self.expect_box_and_nothing_sent(receiver, outcome, TEXT_CONFIG_UNREADABLE)
 
 
@@ -198,10 +171,12 @@ class LongPaths(FileCase):
     def windows(self, kind=None):
         if self.pid is not None:
             return super().windows(kind)
-        # Started without the launcher, so its process id is not known; the dialog lock makes
-        # every window of this title the program's.
-        found = self.driver.ask("find " + TITLE).get("windows", [])
-        return [w for w in found if kind is None or w["kind"] == kind]
+        # Started without the launcher, so its process id is not known: the dialog lock makes
+        # every new window of this title the program's.
+        return [w for w in self.titled_windows() if w["pid"] not in self.others and (kind is None or w["kind"] == kind)]
+
+    def titled_windows(self):
+        return self.driver.ask("find " + TITLE).get("windows", [])
 
     def test_program_in_a_deep_folder_finds_its_configuration(self):
         receiver = self.start_receiver(connections=1, timeout_seconds=120)
@@ -213,6 +188,7 @@ class LongPaths(FileCase):
         self.write_file("data.txt", self.payload)
         # Wine's CreateProcess refuses a program path this long, but its loader starts one given
         # by its Unix path.
+        self.others = {w["pid"] for w in self.titled_windows()}
         self.launcher = subprocess.Popen([self.wine_run, program, "data.txt"], cwd=self.folder,
                                          env=dict(os.environ, **self.STAGE), stdout=subprocess.PIPE,
                                          stderr=subprocess.DEVNULL)
