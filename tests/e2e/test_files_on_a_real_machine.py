@@ -102,19 +102,22 @@ class HeldFiles(FileCase):
     there, held with share mode 0. A short hold is waited out; a long one is reported as what it
     is, never as a missing file."""
 
-    def test_a_file_held_for_half_a_second_is_sent(self):
-        receiver = self.start_receiver(connections=1, timeout_seconds=120)
+    def test_a_file_or_configuration_held_for_half_a_second_is_read(self):
+        receiver = self.start_receiver(connections=2, timeout_seconds=240)
         self.write_ini(GOOD_INI.format(port=receiver.port))
-        path = self.write_file("data.txt", self.payload)
-        self.hold(path)
-        watch = OpenWatch(path)
-        self.addCleanup(watch.close)
-        self.start(" data.txt")
-        # Let go only once the program has met the hold.
-        watch.wait_for_open()
-        time.sleep(0.5)
-        self.release(path)
-        self.expect_exact_frame(receiver, self.outcome())
+        self.write_file("data.txt", self.payload)
+        for held in [os.path.join(self.folder, "data.txt"), os.path.join(self.program_folder, "Parvolet.ini")]:
+            with self.subTest(held=os.path.basename(held)):
+                self.stop_program()  # the one before, if a failure left it running
+                self.hold(held)
+                watch = OpenWatch(held)
+                self.addCleanup(watch.close)
+                self.start(" data.txt")
+                # Let go only once the program has met the hold.
+                watch.wait_for_open()
+                time.sleep(0.5)
+                self.release(held)
+                self.expect_exact_frame(receiver, self.outcome())
 
     def test_a_file_held_past_the_wait_is_reported_unreadable(self):
         receiver = self.start_receiver(connections=1, timeout_seconds=120)
