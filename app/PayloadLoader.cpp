@@ -15,7 +15,10 @@ PayloadLoad LoadPayload(const CText& fileName, CText& payload, unsigned long& re
     readError = 0;
     TextFileReader reader(blockSize == 0 ? TextFileReader::kBlockSize : blockSize);
     try {
-        if (!reader.Open(fileName)) return PayloadLoad::notOpened;
+        if (!reader.Open(fileName)) {
+            readError = reader.OpenError();
+            return readError != 0 ? PayloadLoad::readFailed : PayloadLoad::notOpened;
+        }
         unsigned long long size = 0;
         if (!reader.QuerySize(size)) size = 0;
         if (size > kLargestPayload || size > CText::MaxLength()) {

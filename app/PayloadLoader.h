@@ -5,9 +5,10 @@
 
 enum class PayloadLoad {
     loaded,     // payload holds the whole file, as text
-    notOpened,  // missing, unreadable, a directory or a device
+    notOpened,  // missing, a bad name, a directory or a device
     tooLarge,   // longer than a 32-bit length can describe, or more than memory can hold
-    readFailed, // opened, but a read failed before the end (readError holds the system's code)
+    readFailed, // there, but it could not be opened (held, denied) or a read failed before the
+                // end: readError holds the system's code
 };
 
 // The frame carries the payload length in 32 bits: nothing longer can be sent.

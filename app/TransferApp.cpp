@@ -63,6 +63,14 @@ int TransferApp::StartApplication() {
     }
 
     const CText configPath = JoinPath(GetModuleDirectory(), "Parvolet.ini");
+    // A file that is there but cannot be read (held by an editor that is saving it, or denied)
+    // is not a missing one: say why.
+    const unsigned long configError = CheckProfileFile(configPath);
+    if (configError != 0) {
+        ShowMessageBox(LoadResourceText(IDS_CONFIG_READ_FAILED) + "\n\n" + SystemErrorText(configError), MB_ICONSTOP,
+                       0);
+        return 0;
+    }
     CText serverAddress = ReadProfileValue(configPath, "Network", "ServerAddress");
     int32_t clientId = ConvertDecimal(ReadProfileValue(configPath, "Network", "ClientID"));
     int32_t port = ConvertDecimal(ReadProfileValue(configPath, "Network", "Port"));
@@ -84,7 +92,8 @@ int TransferApp::StartApplication() {
         ShowMessageBox(LoadResourceText(IDS_FILE_TOO_LARGE) + file.shown, MB_ICONSTOP, 0);
         return 0;
     case PayloadLoad::readFailed:
-        // A share that dropped or another program's lock: what was read is not the whole file.
+        // Held by another program past the wait, access denied, a share that dropped, a lock on a
+        // range: the file is there, so "not found" would mislead.
         ShowMessageBox(LoadResourceText(IDS_FILE_READ_FAILED) + file.shown + "\n\n" + SystemErrorText(readError),
                        MB_ICONSTOP, 0);
         return 0;

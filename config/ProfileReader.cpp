@@ -48,7 +48,8 @@ CText FindProfileValue(const CText& path, CText section, CText key) {
     if (key.IsEmpty()) return CText();
 
     TextFileReader file;
-    if (!file.Open(path)) return CText();
+    // A file saved as UTF-16 (PowerShell, Notepad) holds the same lines as one in the code page.
+    if (!file.Open(path, true)) return CText();
 
     CText line;
     bool inSection = section.IsEmpty();
@@ -78,4 +79,15 @@ CText ReadProfileValue(CText path, CText section, CText key) {
         e->Delete();
         return CText();
     }
+}
+
+unsigned long CheckProfileFile(CText path) {
+    TextFileReader file;
+    try {
+        if (file.Open(path, false)) return 0;
+    } catch (CException* e) {
+        e->Delete(); // opened, but no memory for its buffer: the reads will tell
+        return 0;
+    }
+    return file.OpenError();
 }

@@ -8,6 +8,11 @@
 // without regard to letter case); with an empty section, the first matching line anywhere.
 CText ReadProfileValue(CText path, CText section, CText key);
 
+// Why the file cannot be read, as the system's code; 0 when it opens or names no file at all (a
+// missing file reads as a file without values). A file held by another program counts as one
+// that cannot be read once the wait for it is over.
+unsigned long CheckProfileFile(CText path);
+
 // The trimmed text between the first "[" and the next "]" of the line without its ";" comment;
 // the name runs to the end when no "]" follows.
 CText SectionNameOf(CText line);

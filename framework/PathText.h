@@ -28,6 +28,22 @@ CText PathTextFromWide(const wchar_t* name, size_t length);
 // digits after it stays a '?' (no name Windows allows holds one), so a plain ANSI text is read as
 // the ANSI calls would read it.
 bool WideFromPathText(const CText& path, std::wstring& wide);
+
+// The name to open for name, whose full path name is fullName: name itself while fullName is
+// shorter than MAX_PATH, else fullName in the \\?\ form (\\?\UNC\ for a network path), which
+// Windows opens however long it is. A name already in a \\?\ or \\.\ form stays as it is.
+std::wstring ExtendedLengthName(const std::wstring& name, const std::wstring& fullName);
+
+// ExtendedLengthName with the full path name from the system; name itself when it has none.
+std::wstring OpenableName(const std::wstring& name);
+
+// True when name stands for a device (CON, NUL, COM1 and the like, in any folder): its full path
+// name is in the \\.\ form.
+bool NamesDevice(const std::wstring& name);
+
+// True when Windows without the long-path opt-in refuses to open name: not in a \\?\ form, and
+// its full path name has MAX_PATH characters or more.
+bool BeyondPlainPathLimit(const std::wstring& name);
 #endif
 
 } // namespace platform

@@ -107,6 +107,58 @@ bool WideFromPathText(const CText& path, std::wstring& wide) {
         });
 }
 
+namespace {
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+    return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
+}
+
+// The full path name of name (relative names, "." and "..", '/' and trailing dots resolved);
+// false when the system cannot make one.
+bool FullPathName(const std::wstring& name, std::wstring& full) {
+    DWORD size = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    for (int attempt = 0; attempt < 4 && size > 0; ++attempt) {
+        full.assign(size, L'\0');
+        DWORD length = GetFullPathNameW(name.c_str(), size, &full[0], nullptr);
+        if (length == 0) break;
+        if (length < size) {
+            full.resize(length);
+            return true;
+        }
+        size = length; // the current directory changed in between: try with the new size
+    }
+    full.clear();
+    return false;
+}
+} // namespace
+
+std::wstring ExtendedLengthName(const std::wstring& name, const std::wstring& fullName) {
+    if (StartsWith(name, L"\\\\?\\") || StartsWith(name, L"\\\\.\\")) return name;
+    if (fullName.size() < MAX_PATH) return name;
+    // The \\?\ form is taken as it stands, without the resolving that plain names get; only a
+    // full path name, already resolved, may go into it.
+    if (fullName.size() >= 3 && fullName[1] == L':' && fullName[2] == L'\\') return L"\\\\?\\" + fullName;
+    if (StartsWith(fullName, L"\\\\") && !StartsWith(fullName, L"\\\\?\\") && !StartsWith(fullName, L"\\\\.\\"))
+        return L"\\\\?\\UNC" + fullName.substr(1);
+    return name;
+}
+
+std::wstring OpenableName(const std::wstring& name) {
+    std::wstring full;
+    if (!FullPathName(name, full)) return name;
+    return ExtendedLengthName(name, full);
+}
+
+bool NamesDevice(const std::wstring& name) {
+    std::wstring full;
+    return StartsWith(name, L"\\\\.\\") || (FullPathName(name, full) && StartsWith(full, L"\\\\.\\"));
+}
+
+bool BeyondPlainPathLimit(const std::wstring& name) {
+    if (StartsWith(name, L"\\\\?\\")) return false;
+    std::wstring full;
+    return name.size() >= MAX_PATH || (FullPathName(name, full) && full.size() >= MAX_PATH);
+}
+
 CText ShownPath(const CText& path) {
     CText shown;
     bool afterHighHalf = false;

@@ -13,6 +13,11 @@ void UpperCaseInPlace(char* data, size_t length);
 // True when byte is the lead byte of a double-byte character in the ANSI code page.
 bool IsLeadByte(unsigned char byte);
 
+// UTF-16 text in the ANSI code page, appended to text: each character the code page lacks (and
+// each unpaired surrogate) as one '?', never as a look-alike. In the native build only ASCII
+// passes.
+void AppendAnsiFromUtf16(CText& text, const char16_t* units, size_t count);
+
 // The full path of the running executable; the empty text when the platform cannot tell.
 CText ModuleFileName();
 

@@ -18,6 +18,19 @@ void UpperCaseInPlace(char* data, size_t length) {
 
 bool IsLeadByte(unsigned char) { return false; }
 
+void AppendAnsiFromUtf16(CText& text, const char16_t* units, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        char16_t unit = units[i];
+        if (unit < 0x80) {
+            text.Append(static_cast<char>(unit));
+            continue;
+        }
+        // A pair of surrogates is one character.
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) ++i;
+        text.Append('?');
+    }
+}
+
 CText ModuleFileName() {
     std::vector<char> buffer(256);
     for (;;) {

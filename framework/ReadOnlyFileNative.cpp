@@ -17,13 +17,20 @@ void FileDescriptorTraits::Close(int descriptor) noexcept {
 bool ReadOnlyFile::Open(const CText& path) {
     Close();
     readError_ = 0;
+    openError_ = 0;
     // A name with a NUL inside would silently open a different, shorter name.
     if (path.IsEmpty() || std::strlen(path.Data()) != path.Length()) return false;
     int fd;
     do {
         fd = ::open(path.Data(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        // As on Windows: a name that names no file is not found; any other failure has a reason.
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR && error != ENAMETOOLONG && error != ELOOP && error != EISDIR)
+            openError_ = static_cast<unsigned long>(error);
+        return false;
+    }
     OwnedFileDescriptor file(fd);
     struct stat info;
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
@@ -57,6 +64,12 @@ long long ReadOnlyFile::Read(void* buffer, size_t count) {
         count -= static_cast<size_t>(got);
     }
     return total;
+}
+
+bool ReadOnlyFile::Rewind() {
+    if (file_.valid() && ::lseek(file_.get(), 0, SEEK_SET) == 0) return true;
+    readError_ = file_.valid() && errno != 0 ? static_cast<unsigned long>(errno) : EBADF;
+    return false;
 }
 
 bool ReadOnlyFile::QuerySize(unsigned long long& size) const {

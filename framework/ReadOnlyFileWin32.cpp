@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 #include <utility>
 
 void FileHandleTraits::Close(HANDLE handle) noexcept {
@@ -15,24 +16,80 @@ void FileHandleTraits::Close(HANDLE handle) noexcept {
     CloseHandle(handle);
 }
 
+namespace {
+bool refuseLongPlainNames = false;
+
+// Another program holds the file without sharing it, or has locked it whole; it usually lets go
+// soon (a writer finishing, a scanner done with a new file).
+bool IsHeld(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+
+// Errors that mean the name names no file to read, reported as "not found" as ever; any other
+// error has a reason the user should read.
+bool NamesNoFile(DWORD error, const std::wstring& name) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_DIRECTORY:
+    case ERROR_FILENAME_EXCED_RANGE:
+        return true;
+    case ERROR_ACCESS_DENIED: {
+        // Windows refuses a directory opened without backup semantics as access denied.
+        DWORD attributes = GetFileAttributesW(name.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    default:
+        // A device that cannot be opened (CON without a console) is no file either.
+        return platform::NamesDevice(name);
+    }
+}
+
+HANDLE OpenForReading(const std::wstring& name) {
+    if (refuseLongPlainNames && platform::BeyondPlainPathLimit(name)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Deny nothing: the program that started us may rewrite, rename or delete the file while we
+    // read it (FILE_SHARE_DELETE covers the last two), just as with any other reader.
+    return CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+constexpr DWORD kHeldFileRetryInterval = 50;
+} // namespace
+
+void ReadOnlyFile::RefuseLongPlainNames(bool refuse) noexcept { refuseLongPlainNames = refuse; }
+
 bool ReadOnlyFile::Open(const CText& path) {
     Close();
     readError_ = 0;
+    openError_ = 0;
     // A name with a NUL inside would silently open a different, shorter name.
     if (path.IsEmpty() || std::strlen(path.Data()) != path.Length()) return false;
-    std::wstring name;
-    if (!platform::WideFromPathText(path, name)) return false;
-    // Deny nothing: the program that started us may rewrite, rename or delete the file while we
-    // read it (FILE_SHARE_DELETE covers the last two), just as with any other reader.
-    OwnedFileHandle file(CreateFileW(name.c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                                     nullptr));
-    if (!file.valid()) return false; // directories fail here too (no backup semantics)
-    // CON, NUL, COM1 and pipes open as files but would block or deliver nothing meaningful.
-    if (GetFileType(file.get()) != FILE_TYPE_DISK) return false;
-    file_ = std::move(file);
-    return true;
+    std::wstring typed;
+    if (!platform::WideFromPathText(path, typed)) return false;
+    // A file deep in a project or synchronised folder: without the long form Windows refuses it.
+    const std::wstring name = platform::OpenableName(typed);
+    const DWORD started = GetTickCount();
+    for (;;) {
+        OwnedFileHandle file(OpenForReading(name));
+        if (file.valid()) {
+            // CON, NUL, COM1 and pipes open as files but would block or deliver nothing meaningful.
+            if (GetFileType(file.get()) != FILE_TYPE_DISK) return false;
+            file_ = std::move(file);
+            return true;
+        }
+        const DWORD error = GetLastError();
+        // Unsigned difference: right across the tick count's wrap as well.
+        if (IsHeld(error) && GetTickCount() - started < kHeldFileWait) {
+            Sleep(kHeldFileRetryInterval);
+            continue;
+        }
+        openError_ = NamesNoFile(error, name) || error == 0 ? 0 : error;
+        return false;
+    }
 }
 
 long long ReadOnlyFile::Read(void* buffer, size_t count) {
@@ -62,6 +119,15 @@ long long ReadOnlyFile::Read(void* buffer, size_t count) {
         if (got < part) break;
     }
     return total;
+}
+
+bool ReadOnlyFile::Rewind() {
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    if (file_.valid() && SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN)) return true;
+    readError_ = file_.valid() ? GetLastError() : ERROR_INVALID_HANDLE;
+    if (readError_ == 0) readError_ = ERROR_READ_FAULT;
+    return false;
 }
 
 bool ReadOnlyFile::QuerySize(unsigned long long& size) const {

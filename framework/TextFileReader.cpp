@@ -175,9 +175,25 @@ bool ForceTextScan(TextScan scan) noexcept {
 
 TextFileReader::TextFileReader(size_t blockSize) : blockSize_(blockSize < 2 ? 2 : blockSize) {}
 
-bool TextFileReader::Open(const CText& path) {
+bool TextFileReader::Open(const CText& path, bool utf16) {
     Close();
     if (!file_.Open(path)) return false;
+    if (utf16) {
+        unsigned char mark[2] = {0, 0};
+        long long got = file_.Read(mark, sizeof mark);
+        if (got == 2 && ((mark[0] == 0xFF && mark[1] == 0xFE) || (mark[0] == 0xFE && mark[1] == 0xFF))) {
+            LoadUtf16(mark[0] == 0xFE);
+            return true;
+        }
+        // Any other file is read from its first byte, as without the option. A refused rewind
+        // (or a failed read) ends the data at once, with its error.
+        if (got < 0 || !file_.Rewind()) {
+            pos_ = end_ = 0;
+            heldCr_ = false;
+            finished_ = true;
+            return true;
+        }
+    }
     // A small file (a configuration file) needs no megabyte of buffer.
     size_t want = blockSize_;
     unsigned long long size = 0;
@@ -199,6 +215,61 @@ bool TextFileReader::Open(const CText& path) {
     heldCr_ = false;
     finished_ = false;
     return true;
+}
+
+void TextFileReader::LoadUtf16(bool bigEndian) {
+    // The raw units: read to the end, however much the file grows meanwhile.
+    std::unique_ptr<unsigned char[]> raw;
+    size_t rawLength = 0;
+    size_t rawCapacity = 0;
+    unsigned long long size = 0;
+    if (!file_.QuerySize(size) || size < 2) size = 2;
+    for (;;) {
+        if (rawLength == rawCapacity) {
+            unsigned long long wanted = rawCapacity == 0 ? size : rawCapacity * 2ull;
+            if (wanted < 4096) wanted = 4096;
+            if (wanted > CText::MaxLength() / 2) ThrowMemoryException();
+            std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[static_cast<size_t>(wanted)]);
+            if (!grown) ThrowMemoryException();
+            if (rawLength > 0) std::memcpy(grown.get(), raw.get(), rawLength);
+            raw = std::move(grown);
+            rawCapacity = static_cast<size_t>(wanted);
+        }
+        long long got = file_.Read(raw.get() + rawLength, rawCapacity - rawLength);
+        if (got <= 0) break; // the end, or a read error that the file keeps
+        rawLength += static_cast<size_t>(got);
+    }
+    // A last odd byte is half a unit and no character.
+    const size_t count = rawLength / 2;
+    std::unique_ptr<char16_t[]> units(new (std::nothrow) char16_t[count > 0 ? count : 1]);
+    if (!units) ThrowMemoryException();
+    for (size_t i = 0; i < count; ++i) {
+        unsigned first = raw[2 * i], second = raw[2 * i + 1];
+        units[i] = static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+    }
+    raw.reset();
+    CText text;
+    platform::AppendAnsiFromUtf16(text, units.get(), count);
+    units.reset();
+
+    // From here the bytes are what a file in the code page would have held: the same translation.
+    const size_t want = text.Length() + 2;
+    if (capacity_ < want) {
+        block_.reset(new (std::nothrow) char[want]);
+        if (!block_) {
+            capacity_ = 0;
+            file_.Close();
+            ThrowMemoryException();
+        }
+        capacity_ = want;
+    }
+    std::memcpy(block_.get(), text.Data(), text.Length());
+    Translation translation = TranslateInPlace(block_.get(), text.Length());
+    end_ = translation.length;
+    if (translation.heldCr) block_[end_++] = kCarriageReturn; // nothing follows it: a lone CR
+    pos_ = 0;
+    heldCr_ = false;
+    finished_ = true;
 }
 
 void TextFileReader::Close() noexcept {

@@ -36,8 +36,14 @@ public:
     // Test hook: a smaller raw block makes block boundaries easy to hit; at least 2.
     explicit TextFileReader(size_t blockSize);
 
-    bool Open(const CText& path);
+    // With utf16 true, a file that begins with a UTF-16 byte-order mark (LE or BE, as Windows
+    // PowerShell 5.1 and Notepad's "Unicode" save write) is read as its text in the ANSI code page,
+    // every other file as its bytes; translation then applies to either alike. Such a file is held
+    // in memory whole, so it is for small files (a configuration file).
+    bool Open(const CText& path, bool utf16 = false);
     void Close() noexcept;
+    // Why the last Open failed; see ReadOnlyFile::OpenError.
+    unsigned long OpenError() const noexcept { return file_.OpenError(); }
     bool IsOpen() const noexcept { return file_.IsOpen(); }
 
     // The raw size of the open file; the translated data is never longer.
@@ -60,6 +66,10 @@ public:
     bool ReadLine(CText& line);
 
 private:
+    // After a UTF-16 byte-order mark: the rest of the file, read whole, converted and translated
+    // into the block, which then holds all of the data.
+    void LoadUtf16(bool bigEndian);
+
     // Reads and translates the next raw block; called only once every held byte is taken.
     void Fill();
 

@@ -42,3 +42,5 @@
 #define IDS_DIALOG_FAILED 57371
 // Followed by the file's name, a blank line and the system's reason.
 #define IDS_FILE_READ_FAILED 57360
+// The configuration file is there but cannot be read; followed by a blank line and the reason.
+#define IDS_CONFIG_READ_FAILED 57372

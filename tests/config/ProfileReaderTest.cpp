@@ -148,6 +148,42 @@ TEST_F(ProfileReaderTest, TextModeReading) {
     for (const ReadRow& row : rows) ExpectValues(Write(row.body), row);
 }
 
+// The file as PowerShell 5.1 and Notepad's "Unicode" saves write it: a byte-order mark, then the
+// 16-bit units in that order.
+std::string Utf16File(const std::u16string& text, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t unit : text) {
+        char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
+TEST_F(ProfileReaderTest, Utf16FilesReadAsTheirTextAndUtf8AsBefore) {
+    using namespace std::string_literals;
+    const std::u16string typical = u"; written by a script\r\n[Network]\r\nServerAddress = 127.0.0.1\r\nPort = 80\r\n";
+    const ReadRow rows[] = {
+        {"little-endian", Utf16File(typical, false), "Network", "ServerAddress", "127.0.0.1"},
+        {"big-endian", Utf16File(typical, true), "Network", "Port", "80"},
+        {"a last odd byte is no character", Utf16File(typical, false) + "A", "Network", "Port", "80"},
+        {"lone CR stays", Utf16File(u"[Network]\nPort=80\rClientID=5\n", false), "Network", "Port", "80\rClientID=5"},
+        {"Ctrl-Z ends the file", Utf16File(u"[Network]\r\nPort=1\r\n\x1a\r\nClientID=2\r\n", false), "Network",
+         "ClientID", ""},
+        {"NUL ends a line's text", Utf16File(u"[Network]\r\nPort=80\0Other=1\r\n"s, false), "Network", "Port", "80"},
+        // No look-alike: an omega must not become the O of another host name.
+        {"a character the code page lacks", Utf16File(u"[Network]\r\nServerAddress=h\u03A9st\r\n", true), "Network",
+         "ServerAddress", "h?st"},
+        {"a character beyond 16 bits is one", Utf16File(u"[Network]\r\nServerAddress=\U0001F600x\r\n", false),
+         "Network", "ServerAddress", "?x"},
+        {"a mark alone", "\xFF\xFE", "Network", "Port", ""},
+        // The UTF-8 mark sits before the first header, where it does no harm.
+        {"UTF-8 with its mark", "\xEF\xBB\xBF[Network]\r\nPort=80\r\n", "Network", "Port", "80"},
+        {"half a mark is a byte", "\xFF[Network]\nPort=7\n", "Network", "Port", "7"},
+    };
+    for (const ReadRow& row : rows) ExpectValues(Write(row.body), row);
+}
+
 TEST_F(ProfileReaderTest, LongLinesAreReadWhole) {
     // Lines beyond 1022 characters once fell apart into pieces, and a tail could turn into a key
     // line or a header of its own. Every row here would give a different answer if they did.
@@ -174,6 +210,10 @@ TEST_F(ProfileReaderTest, MissingFilesAreNeitherFoundNorCreated) {
     EXPECT_FALSE(fs::exists(File("no such dir")));
     EXPECT_EQ(S(ReadProfileValue(PathText(directory_), "Network", "Port")), ""); // a directory
     EXPECT_EQ(S(ReadProfileValue("", "Network", "Port")), "");
+    // None of them is a file that cannot be read: start-up says "missing" for each.
+    EXPECT_EQ(CheckProfileFile(PathText(missing)), 0u);
+    EXPECT_EQ(CheckProfileFile(PathText(File("no such dir") / "x.ini")), 0u);
+    EXPECT_EQ(CheckProfileFile(PathText(directory_)), 0u);
 }
 
 TEST_F(ProfileReaderTest, EveryCallReadsTheFileAfresh) {

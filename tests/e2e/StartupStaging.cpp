@@ -1,10 +1,14 @@
 // The test build's answer at the start-up staging seam (framework/StartupStaging.h). The
 // environment variable PARVOLET_STAGE names one condition Wine cannot show by itself:
 //   old-loader  SetDefaultDllDirectories is not found, as on Vista and 7 without the loader update;
-//   no-dialog   the first dialog window the program makes cannot be created.
+//   no-dialog   the first dialog window the program makes cannot be created;
+//   path-limit  names of MAX_PATH characters or more open only in the \\?\ form, as on a
+//               Windows without the system's long-path setting (Wine has no such limit).
 // A name it does not know ends the program at once with status 99, so a misspelt stage cannot
 // pass unnoticed as an ordinary run.
 #include "framework/StartupStaging.h"
+
+#include "framework/ReadOnlyFile.h"
 
 #include <windows.h>
 
@@ -43,6 +47,8 @@ StartupStaging StageStartupConditions() noexcept {
     } else if (length < sizeof stage && std::strcmp(stage, "no-dialog") == 0) {
         dialogRefusal = SetWindowsHookExA(WH_CBT, &RefuseFirstDialog, nullptr, GetCurrentThreadId());
         if (dialogRefusal == nullptr) ExitProcess(kStagingFailed);
+    } else if (length < sizeof stage && std::strcmp(stage, "path-limit") == 0) {
+        ReadOnlyFile::RefuseLongPlainNames(true);
     } else {
         ExitProcess(kStagingFailed);
     }

@@ -8,7 +8,7 @@ import random
 import unittest
 
 from harness import (IDCANCEL, IDOK, IDYES, TEXT_CONFIG_MISSING, TEXT_NOT_FOUND, TEXT_READ_FAILED, TEXT_TOO_LARGE,
-                     ParvoletTestCase, wait_for, windows_path)
+                     ParvoletTestCase, wait_for)
 from test_startup import StartUpMessageCase
 
 BAR_SUCCESS = "Transmission Successful"
@@ -80,13 +80,6 @@ class BadConfiguration(BadInputCase):
     def test_a_folder_in_its_place_is_a_missing_file(self):
         os.mkdir(os.path.join(self.folder, "Parvolet.ini"))
         self.expect_nothing_created(" data.txt", TEXT_CONFIG_MISSING)
-
-    def test_a_file_held_open_without_sharing_cannot_be_read(self):
-        path = self.write_file("Parvolet.ini", b"[Network]\nServerAddress=127.0.0.1\nPort=9\n")
-        answer = self.driver.ask("lock " + windows_path(path))
-        self.assertTrue(answer["ok"], answer)
-        self.expect_nothing_created(" data.txt", TEXT_CONFIG_MISSING)
-        self.assertTrue(self.driver.ask("unlock " + windows_path(path))["ok"])
 
 
 class BadFileToSend(BadInputCase):

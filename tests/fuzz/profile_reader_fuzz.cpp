@@ -50,7 +50,34 @@ bool ModelKeyLine(const std::string& line, std::string& key, std::string& value)
     return true;
 }
 
-std::string ModelValue(const std::string& body, std::string section, std::string key) {
+// A body that begins with a UTF-16 byte-order mark holds its text as 16-bit units; the native
+// build keeps ASCII of it and puts one '?' for every other character.
+std::string ModelText(const std::string& body) {
+    if (body.size() < 2) return body;
+    const unsigned char first = static_cast<unsigned char>(body[0]), second = static_cast<unsigned char>(body[1]);
+    const bool little = first == 0xFF && second == 0xFE, big = first == 0xFE && second == 0xFF;
+    if (!little && !big) return body;
+    std::vector<unsigned> units;
+    for (size_t i = 2; i + 1 < body.size(); i += 2) {
+        unsigned a = static_cast<unsigned char>(body[i]), b = static_cast<unsigned char>(body[i + 1]);
+        units.push_back(big ? (a << 8) | b : (b << 8) | a);
+    }
+    std::string text;
+    for (size_t i = 0; i < units.size(); ++i) {
+        if (units[i] < 0x80) {
+            text += static_cast<char>(units[i]);
+            continue;
+        }
+        if (units[i] >= 0xD800 && units[i] < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000)
+            ++i;
+        text += '?';
+    }
+    return text;
+}
+
+std::string ModelValue(const std::string& raw, std::string section, std::string key) {
+    const std::string body = ModelText(raw);
     section = UpperAscii(Trimmed(section));
     key = UpperAscii(Trimmed(key));
     if (key.empty()) return "";

@@ -53,6 +53,8 @@ TEST(EmbeddedManifest, OneManifestAskingForNoElevationClassicControlsAndDpiScali
         EXPECT_EQ(Occurrences(text, std::string("<supportedOS Id=\"") + id + "\"/>"), 1u) << id;
     EXPECT_EQ(Occurrences(text, "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>"), 1u);
     EXPECT_EQ(Occurrences(text, "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">system</dpiAwareness>"), 1u);
+    // Paths of MAX_PATH and more, where the system allows them.
+    EXPECT_EQ(Occurrences(text, "<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>"), 1u);
     // Classic controls: no dependency on any side-by-side assembly, common controls 6 least.
     EXPECT_EQ(Occurrences(text, "<dependency"), 0u);
     EXPECT_EQ(Occurrences(text, "Common-Controls"), 0u);
