@@ -84,7 +84,7 @@ public:
                 winsock::SetLastError(lastError_);
                 return nullptr;
             }
-            Sleep(registry);
+            WaitForNews(registry);
             TakeNotifications(registry);
             for (const auto& attempt : attempts_) attempt->CheckNow();
             ForgetFailed();
@@ -127,7 +127,7 @@ private:
     }
 
     // Until a notification arrives, the next attempt is due, or the next look at the sockets.
-    void Sleep(SocketRegistry& registry) const {
+    void WaitForNews(SocketRegistry& registry) const {
         DWORD timeout = kOutcomeCheckMilliseconds;
         if (next_ < addresses_.size() && latest_ != nullptr) {
             const DWORD waited = GetTickCount() - latestStart_;
@@ -140,7 +140,10 @@ private:
         if (PeekMessageA(&message, registry.NotificationWindow(), SOCKET_NOTIFY_MESSAGE, SOCKET_DEAD_MESSAGE,
                          PM_NOREMOVE))
             return;
-        if (timeout > 0) MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_POSTMESSAGE, 0);
+        // Should the wait be refused, a plain sleep keeps the loop from spinning; the sockets are
+        // asked after it all the same.
+        if (timeout > 0 && MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_POSTMESSAGE, 0) == WAIT_FAILED)
+            ::Sleep(timeout);
     }
 
     // Takes the thread's socket notifications out of its queue: a connect notification of an
