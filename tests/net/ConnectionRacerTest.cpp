@@ -151,7 +151,7 @@ TEST_F(ConnectionRace, ARefusedFirstAddressGivesWayToTheNextAndEveryLoserIsClose
         received = peer::ReceiveAll(c, 5000);
     });
     const unsigned short refused = peer::UnusedPort();
-    // Refused over IPv6, then IPv4 answers; a later address that is never needed is never tried.
+    // Refused over IPv6, then IPv4 answers; the refused address after it must not spoil the win.
     std::vector<ServerAddress> addresses = {Address("::1", refused), Address("127.0.0.1", listener.port()),
                                             Address("127.0.0.1", refused)};
     CSocket socket;
