@@ -4,7 +4,7 @@
 // its resident memory can be read while it still runs.
 #include <windows.h>
 #include <commctrl.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 #include <cstring>
 

@@ -8,8 +8,9 @@
 
 #include <delayimp.h>
 
-const DelayLoadedDll kDelayLoadedDlls[2] = {
+const DelayLoadedDll kDelayLoadedDlls[3] = {
     {"WSOCK32.DLL", IDS_SOCKETS_INIT_FAILED},
+    {"WS2_32.DLL", IDS_SOCKETS_INIT_FAILED},
     {"COMCTL32.DLL", IDS_CONTROLS_INIT_FAILED},
 };
 

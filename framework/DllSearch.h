@@ -9,7 +9,7 @@ enum class DllSearch {
 };
 
 // Limits where later loads by name look for a DLL. Must run before the program's first call into
-// a delay-loaded DLL (WSOCK32, COMCTL32). useDefaultDllDirectories false takes the way of systems
+// a delay-loaded DLL (WSOCK32, WS2_32, COMCTL32). useDefaultDllDirectories false takes the way of systems
 // that lack SetDefaultDllDirectories (a test build stages them, see StartupStaging.h).
 DllSearch RestrictDllSearchToSystemFolder(bool useDefaultDllDirectories = true) noexcept;
 

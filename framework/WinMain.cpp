@@ -11,13 +11,13 @@
 // The application object is static, so it exists before this runs.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const StartupStaging staging = StageStartupConditions();
-    // First of all: WSOCK32 and COMCTL32 are delay-loaded, found by name at their first call, and
-    // neither is a KnownDLL. Until the search is limited, that load would look in the program's
+    // First of all: WSOCK32, WS2_32 and COMCTL32 are delay-loaded, found by name at their first
+    // call, and none is a KnownDLL. Until the search is limited, that load would look in the program's
     // own folder first and run whatever DLL of that name lies there; once one is loaded, it stays.
     // Nothing before this point calls into them (no static object does).
     if (RestrictDllSearchToSystemFolder(!staging.withoutDefaultDllDirectories) != DllSearch::systemFolderOnly &&
         !LoadDelayLoadedDllsFromSystemFolder()) {
-        // The program's folder is still searched and the system folder lacks one of the two: a
+        // The program's folder is still searched and the system folder lacks one of them: a
         // later load by name could only find a stranger's copy. End as the system's loader ends a
         // program whose DLL is missing.
         return ERROR_MOD_NOT_FOUND;

@@ -109,6 +109,16 @@ bool CAsyncSocket::AcceptConnection(CAsyncSocket& target, sockaddr* address, int
 
 void CAsyncSocket::CloseSocketHandle() { CloseOwnHandle(); }
 
+void CAsyncSocket::TakeHandleFrom(CAsyncSocket& other) {
+    const SOCKET handle = other.GetSocketHandle();
+    if (handle == INVALID_SOCKET || &other == this) return;
+    CloseSocketHandle();
+    // The handle is registered already (to the other object), so this only changes its owner
+    // and cannot fail: notifications still queued for it reach this object from now on.
+    SocketRegistry::Current().RegisterHandle(handle, this);
+    socket_.reset(other.ReleaseHandle());
+}
+
 void CAsyncSocket::AdoptHandle(SOCKET handle) noexcept {
     if (socket_.get() == handle) return;
     CloseOwnHandle();

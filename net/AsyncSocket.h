@@ -7,7 +7,7 @@
 #include "net/OwnedSocket.h"
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 class CAsyncSocket : public CObject {
     DECLARE_RUNTIME_CLASS(CAsyncSocket)
@@ -46,6 +46,11 @@ public:
     virtual int ReceiveFromAddress(void* buffer, int size, sockaddr* address, int* addressLength, int flags);
     virtual int SendToAddress(const void* data, int length, const sockaddr* address, int addressLength,
                               int flags);
+
+    // Takes over the other object's handle and its registration, closing (through the virtual
+    // close) the handle this object held: the connection one attempt made goes on in the socket
+    // the caller uses. Nothing happens when the other holds none.
+    void TakeHandleFrom(CAsyncSocket& other);
 
     // The handle this object holds; INVALID_SOCKET when none.
     SOCKET GetSocketHandle() const noexcept { return socket_.get(); }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 #include <cstddef>
 #include <list>

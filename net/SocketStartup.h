@@ -2,7 +2,7 @@
 #pragma once
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 // Starts Windows Sockets at version 1.1 the first time it is called and answers true on every
 // later call without starting it again. False when the library cannot start, or grants any

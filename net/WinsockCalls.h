@@ -6,7 +6,8 @@
 #pragma once
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 namespace winsock {
 
@@ -23,7 +24,7 @@ enum class Call {
     RecvFrom,
     Select,
     Shutdown,
-    Resolve,
+    Resolve,      // gethostbyname and getaddrinfo
     CreateWindow, // the notification window
     SetTimer,     // the blocking wait's timer
 };
@@ -98,6 +99,18 @@ inline unsigned long InetAddr(const char* text) { return ::inet_addr(text); }
 inline hostent* GetHostByName(const char* name) {
     if (InjectFailure(Call::Resolve)) return nullptr;
     return ::gethostbyname(name);
+}
+
+// getaddrinfo reports its error as the result (0: found); the thread's error is set to it too.
+inline int GetAddrInfo(const char* host, const addrinfo* hints, addrinfo** found) {
+    *found = nullptr;
+    if (InjectFailure(Call::Resolve)) return WSAGetLastError();
+    int error = ::getaddrinfo(host, nullptr, hints, found);
+    if (error != 0) ::WSASetLastError(error);
+    return error;
+}
+inline void FreeAddrInfo(addrinfo* found) {
+    if (found != nullptr) ::freeaddrinfo(found);
 }
 
 inline int LastError() { return ::WSAGetLastError(); }

@@ -3,6 +3,7 @@
 #include "transfer/TransferWorker.h"
 
 #include "framework/Exceptions.h"
+#include "net/ConnectionRacer.h"
 #include "net/Socket.h"
 #include "net/SocketFile.h"
 #include "transfer/Frame.h"
@@ -87,7 +88,8 @@ bool PerformTransfer(CSocket& socket, const TransferRequest& request, FrameProgr
                            nullptr))
         return false;
     NotifyProgress(request.progressTarget, PROGRESS_CONNECTING, 0);
-    if (!socket.ConnectToHost(request.serverAddress, static_cast<UINT>(request.port))) return false;
+    if (!ConnectToServer(socket, request.serverAddress, static_cast<unsigned>(request.port))) return false;
+    // From here on the socket holds the connection, whichever address it reached.
     NotifyProgress(request.progressTarget, PROGRESS_TRANSFERRING, 0);
 
     const size_t length = request.payload.Length();

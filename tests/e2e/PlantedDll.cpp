@@ -1,5 +1,5 @@
-// A stand-in for a system DLL that someone dropped beside the program. Built as wsock32.dll and as
-// comctl32.dll; it exports nothing. Its only act: when a process loads it, it writes a marker
+// A stand-in for a system DLL that someone dropped beside the program. Built as wsock32.dll,
+// ws2_32.dll and comctl32.dll; it exports nothing. Its only act: when a process loads it, it writes a marker
 // file next to itself (its own path plus ".ran"), which the start-up test must never find.
 #include <windows.h>
 

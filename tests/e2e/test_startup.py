@@ -183,11 +183,11 @@ class NamesOutsideTheCodePage(StartUpMessageCase):
 
 class DllsBesideTheProgram(ParvoletTestCase):
     """The program is run from folders anyone can write to (downloads, an installer's temporary
-    folder). A wsock32.dll and a comctl32.dll found there must never run in its process: both are
-    loaded from the system folder only. By default Wine prefers its own DLLs and would hide the
-    fault, so the run asks Wine to look beside the exe first, as Windows does for these two."""
+    folder). A wsock32.dll, ws2_32.dll or comctl32.dll found there must never run in its process:
+    all are loaded from the system folder only. By default Wine prefers its own DLLs and would hide
+    the fault, so the run asks Wine to look beside the exe first, as Windows does for these."""
 
-    PLANTED = ("wsock32.dll", "comctl32.dll")
+    PLANTED = ("wsock32.dll", "ws2_32.dll", "comctl32.dll")
     environment = None
 
     def markers(self):
@@ -205,7 +205,7 @@ class DllsBesideTheProgram(ParvoletTestCase):
         self.write_ini(GOOD_INI.format(port=receiver.port))
         payload = b"sent past the DLLs beside the program\r\n" * 100
         self.write_file("data.txt", payload)
-        self.start(" data.txt", dll_overrides="wsock32,comctl32=n,b", environment=self.environment)
+        self.start(" data.txt", dll_overrides="wsock32,ws2_32,comctl32=n,b", environment=self.environment)
 
         # Either the dialog reaches its end, or the program is gone or a planted DLL ran in it.
         def settled():

@@ -1,6 +1,7 @@
 // The transport with its call seam armed: every call of a whole conversation made to fail in
 // turn, and the window and timer refusals that must surface as resource exceptions.
 #include "framework/Exceptions.h"
+#include "net/ConnectionRacer.h"
 #include "tests/support/FaultInjector.h"
 #include "net/SocketFile.h"
 #include "net/SocketRegistry.h"
@@ -28,6 +29,30 @@ bool Converse(unsigned short port, int* failedError, bool* reached = nullptr) {
     return ok;
 }
 } // namespace
+
+// The same over addresses of both families, as a name with both gives them: resolved, then raced,
+// the IPv6 address refused and the IPv4 one answering.
+bool ConverseOverBothFamilies(unsigned short port, unsigned short refused, int* failedError, bool* reached) {
+    bool ok = false;
+    CSocket socket;
+    bool noException = CatchFrameworkExceptions([&] {
+        std::vector<ServerAddress> addresses;
+        std::vector<ServerAddress> ipv4;
+        if (!ResolveServerAddresses("::1", refused, addresses)) return;
+        if (!ResolveServerAddresses("127.0.0.1", port, ipv4)) return;
+        addresses.insert(addresses.end(), ipv4.begin(), ipv4.end());
+        if (!socket.OpenSocket(0, SOCK_STREAM, 63, nullptr)) return;
+        if (!ConnectToAnyAddress(socket, addresses)) return;
+        CSocketFile file(socket, false);
+        char greeting[4];
+        if (file.ReadBuffer(greeting, 4) != 4) return;
+        if (socket.SendBytes("frame", 5, 0) != 5) return;
+        ok = socket.FinishSending(5000);
+    });
+    *failedError = ok ? 0 : (noException ? WSAGetLastError() : -1);
+    *reached = faults::Fired();
+    return ok;
+}
 
 class FaultInjection : public NetTest {
 protected:
@@ -72,6 +97,52 @@ TEST_F(FaultInjection, EveryCallOfAConversationCanFailAndIsReportedAsAFailure) {
         faults::Reset();
     }
     EXPECT_GE(k + 2, calls); // every call of the conversation was tried
+}
+
+// A failure in an attempt that would have lost anyway may still end in a connection; a failure
+// anywhere else must fail the conversation. Either way no attempt's socket may be left behind.
+TEST_F(FaultInjection, EveryCallOfARaceOverBothFamiliesCanFailWithoutLeavingASocket) {
+    auto greeter = [](SOCKET c) {
+        peer::SendAll(c, "GRT!", 4);
+        peer::ReceiveAll(c, 3000);
+    };
+    const unsigned short refused = peer::UnusedPort();
+    faults::Reset();
+    {
+        LoopbackPeer listener(greeter);
+        int error = 0;
+        bool reached = false;
+        ASSERT_TRUE(ConverseOverBothFamilies(listener.port(), refused, &error, &reached)) << error;
+    }
+    const unsigned calls = faults::CallsMade();
+    unsigned k = 1;
+    for (; k <= calls + 8; ++k) {
+        SCOPED_TRACE("failing call " + std::to_string(k));
+        LoopbackPeer listener(greeter);
+        faults::FailCall(k);
+        int error = 0;
+        bool reached = false;
+        bool ok = ConverseOverBothFamilies(listener.port(), refused, &error, &reached);
+        if (!reached) {
+            EXPECT_TRUE(ok) << error;
+            break;
+        }
+        if (!ok) {
+            EXPECT_NE(error, 0);
+        }
+        EXPECT_EQ(SocketRegistry::Current().NotificationWindow(), nullptr);
+        EXPECT_FALSE(SocketRegistry::Current().HasLiveHandles());
+        faults::Reset();
+    }
+    EXPECT_GE(k + 2, calls);
+
+    // The resolver's refusal is the name's failure, reported as an unresolvable name always was.
+    faults::FailCallOfKind(winsock::Call::Resolve, 1);
+    CSocket socket;
+    ASSERT_TRUE(socket.OpenSocket(0, SOCK_STREAM, 63, nullptr));
+    EXPECT_FALSE(ConnectToServer(socket, "localhost", refused));
+    EXPECT_TRUE(faults::Fired());
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
 }
 
 TEST_F(FaultInjection, AFailedSendReportsTheConnectionResetAndSendsNothingMore) {

@@ -2,7 +2,7 @@
 // thread with plain blocking Winsock and runs a script on it. Every wait it makes is bounded.
 #pragma once
 
-#include <winsock.h>
+#include <winsock2.h>
 
 #include <atomic>
 #include <functional>

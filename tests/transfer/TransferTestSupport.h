@@ -6,7 +6,7 @@
 #include "transfer/TransferWorker.h"
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 #include <atomic>
 #include <thread>

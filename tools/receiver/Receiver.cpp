@@ -37,6 +37,9 @@ struct Options {
     double greetingDelay = 0; // before the first greeting byte
     std::string outputDir;
     bool digest = true;
+    // A numeric address to listen on: 127.0.0.1 by default, "::1" for IPv6 only, "::" for both
+    // families at once (only inside a network namespace of a test's own, where "any" is loopback).
+    std::string listen = "127.0.0.1";
 };
 
 const char kUsage[] =
@@ -44,7 +47,7 @@ const char kUsage[] =
     "                [--mode serve|refuse|close-at-once|partial-greeting|no-greeting|reset-after]\n"
     "                [--greeting-pieces K] [--hold-seconds S] [--extra-bytes N] [--reset-after N]\n"
     "                [--read-rate BYTES_PER_SEC] [--read-delay S] [--digest sha256|none]\n"
-    "                [--greeting-delay S]\n";
+    "                [--greeting-delay S] [--listen ADDRESS]\n";
 
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "receiver: %s\n%s", what, kUsage);
@@ -79,6 +82,7 @@ Options Parse(int argc, char** argv) {
         else if (name == "--greeting-delay") need(), o.greetingDelay = number;
         else if (name == "--mode") o.mode = value;
         else if (name == "--output-dir") o.outputDir = value;
+        else if (name == "--listen") o.listen = value;
         else if (name == "--digest") o.digest = std::string(value) != "none";
         else Fail(("unknown option " + name).c_str());
     }
@@ -187,7 +191,16 @@ std::string Escape(const std::string& text) {
     return out;
 }
 
-void Serve(int fd, int connection, const Options& o, std::vector<uint8_t>& buffer) {
+// The family the client came over: an IPv4 client of a listener for both families shows as an
+// IPv4-mapped IPv6 address.
+const char* FamilyOf(const sockaddr_storage& peer) {
+    if (peer.ss_family == AF_INET) return "ipv4";
+    if (peer.ss_family != AF_INET6) return "other";
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(peer);
+    return IN6_IS_ADDR_V4MAPPED(&in6.sin6_addr) ? "ipv4" : "ipv6";
+}
+
+void Serve(int fd, int connection, const Options& o, std::vector<uint8_t>& buffer, const char* family) {
     const auto start = Clock::now();
     Sha256 digest;
     FILE* output = nullptr;
@@ -249,6 +262,7 @@ void Serve(int fd, int connection, const Options& o, std::vector<uint8_t>& buffe
     line += std::string(",\"well_formed\":") + (frame.WellFormed() ? "true" : "false");
     line += ",\"ended\":\"" + Escape(outcome.ended) + "\"";
     line += ",\"bytes_received\":" + std::to_string(outcome.bytesReceived);
+    line += std::string(",\"family\":\"") + family + "\"";
     line += ",\"payload_received\":" + std::to_string(frame.payloadReceived());
     line += ",\"trailing_bytes\":" + std::to_string(frame.trailingBytes());
     if (*frame.problem() != '\0') line += ",\"problem\":\"" + Escape(frame.problem()) + "\"";
@@ -293,26 +307,41 @@ int main(int argc, char** argv) {
     // The hard stop, should anything block past the deadline.
     alarm(static_cast<unsigned>(o.timeoutSeconds) + 3);
 
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage address = {};
+    socklen_t length = 0;
+    auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (inet_pton(AF_INET, o.listen.c_str(), &in4->sin_addr) == 1) {
+        in4->sin_family = AF_INET;
+        length = sizeof *in4;
+    } else if (inet_pton(AF_INET6, o.listen.c_str(), &in6->sin6_addr) == 1) {
+        in6->sin6_family = AF_INET6;
+        length = sizeof *in6;
+    } else {
+        Fail("--listen needs a numeric address");
+    }
+    int listener = socket(address.ss_family, SOCK_STREAM, 0);
     int yes = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(o.port));
-    socklen_t length = sizeof address;
+    if (address.ss_family == AF_INET6) {
+        // "::" takes both families; any other IPv6 address only its own.
+        int only = IN6_IS_ADDR_UNSPECIFIED(&in6->sin6_addr) ? 0 : 1;
+        setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+    }
+    u_int16_t& port = address.ss_family == AF_INET ? in4->sin_port : in6->sin6_port;
+    port = htons(static_cast<uint16_t>(o.port));
     if (o.mode == "refuse" && o.port == 0 && listener >= 0) {
         // A refused port must lie below the system's range of outgoing ports: a connection to a
         // closed port inside it can, once in many thousand tries, get that very port as its own
         // source and so connect to itself, and the client then waits for a greeting forever.
-        address.sin_port = htons(PortBelowOutgoingRange());
+        port = htons(PortBelowOutgoingRange());
     }
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         listen(listener, 16) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         std::perror("receiver: listen");
         return 1;
     }
-    std::printf("PORT %d\n", ntohs(address.sin_port));
+    std::printf("PORT %d\n", ntohs(port));
     std::fflush(stdout);
     if (o.mode == "refuse") {
         close(listener);
@@ -322,6 +351,8 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> buffer(4u << 20);
     for (int k = 1; k <= o.connections; ++k) {
         int fd = -1;
+        sockaddr_storage peer = {};
+        socklen_t peerLength = sizeof peer;
         while (fd < 0) {
             int left = MillisecondsLeft();
             if (left == 0) {
@@ -329,9 +360,10 @@ int main(int argc, char** argv) {
                 return 2;
             }
             if (!WaitFor(listener, POLLIN, left)) continue;
-            fd = accept(listener, nullptr, nullptr);
+            peerLength = sizeof peer;
+            fd = accept(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength);
         }
-        Serve(fd, k, o, buffer);
+        Serve(fd, k, o, buffer, FamilyOf(peer));
     }
     close(listener);
     return 0;
