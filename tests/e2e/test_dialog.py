@@ -12,6 +12,7 @@ from harness import (BAR_FAILURE, BAR_SUCCESS, BAR_TRANSFERRING, GOOD_INI, STATU
                      ParvoletTestCase, free_port, wait_for)
 
 ANIMATION_ID = 1000
+BAR_CONNECTING = "Attempting to connect to Tamsk"
 INI = "[Network]\nServerAddress={host}\nClientID={client}\nPort={port}\n"
 
 
@@ -66,6 +67,35 @@ class PausingGreeter:
     def stop(self):
         self.released.set()
         self.thread.join(35)
+
+
+class StalledListener:
+    """A loopback listener whose queue of connections not yet accepted is full: the kernel drops
+    the program's connection request and sends it again later (after 1 s, then 2 s more, ...), so
+    the connect stays under way, as on Windows, which tries again for about 2 s before it reports
+    a refusal. refuse() closes the listener: the next try is answered with a reset, and the
+    program's connect is refused then, not at once."""
+
+    def __init__(self):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(0)
+        self.port = self.listener.getsockname()[1]
+        # One connection fills a queue of length 0; a second makes sure of it.
+        self.fillers = []
+        for _ in range(2):
+            filler = socket.socket()
+            filler.setblocking(False)
+            filler.connect_ex(("127.0.0.1", self.port))
+            self.fillers.append(filler)
+
+    def refuse(self):
+        self.listener.close()
+
+    def close(self):
+        self.listener.close()
+        for filler in self.fillers:
+            filler.close()
 
 
 class DialogCase(ParvoletTestCase):
@@ -204,6 +234,44 @@ class NeverGreets(DialogCase):
         self.driver.ask("close %d" % state["hwnd"])
         box = self.message_box()
         self.assertIsNone(self.dialog_state()["status_bar"])
+        self.click(box["hwnd"], IDYES)
+        self.assertEqual(2, self.exit_code())
+
+
+class SlowRefusal(DialogCase):
+    """A refused connect that is reported only after seconds, as Windows reports it, runs the
+    connect's wait past its timer ticks: the program stays in the connecting state, ends in the
+    failure state once the refusal comes, and Cancel ends it while it still waits."""
+
+    def wait_connecting_for_a_while(self, listener):
+        self.run_program(listener.port)
+        self.wait_state(lambda s: s["status_bar"] == BAR_CONNECTING and s["status_text"] == STATUS_WAIT,
+                        "the connecting state")
+        # Past the first of the wait's 2 s ticks: the connect is still under way, nothing decided.
+        time.sleep(2.5)
+        state = self.dialog_state()
+        self.assertEqual(BAR_CONNECTING, state["status_bar"])
+        self.assert_buttons(state, {IDCANCEL}, None)
+        return state
+
+    def test_the_late_refusal_ends_in_failure(self):
+        listener = StalledListener()
+        self.addCleanup(listener.close)
+        self.wait_connecting_for_a_while(listener)
+        listener.refuse()
+        state = self.wait_failure()
+        self.assert_buttons(state, {IDCANCEL, IDRETRY}, IDRETRY)
+        self.click(state["hwnd"], IDCANCEL)
+        self.click(self.message_box()["hwnd"], IDYES)
+        self.assertEqual(2, self.exit_code())
+
+    def test_cancel_while_the_connect_waits(self):
+        listener = StalledListener()
+        self.addCleanup(listener.close)
+        state = self.wait_connecting_for_a_while(listener)
+        self.click(state["hwnd"], IDCANCEL)
+        box = self.message_box()
+        self.assertEqual(TEXT_CONFIRM_CANCEL, box["text"])
         self.click(box["hwnd"], IDYES)
         self.assertEqual(2, self.exit_code())
 
