@@ -8,7 +8,7 @@ import time
 import unittest
 
 from harness import (BAR_FAILURE, BAR_SUCCESS, BAR_TRANSFERRING, GOOD_INI, STATUS_DONE, STATUS_FAILED, STATUS_WAIT, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT_CONFIRM_CANCEL,
-                     WAIT_SECONDS,
+                     WAIT_SECONDS, STATUS_TEXT_ID,
                      ParvoletTestCase, free_port, wait_for)
 
 ANIMATION_ID = 1000
@@ -99,10 +99,10 @@ class StalledListener:
 
 
 class DialogCase(ParvoletTestCase):
-    def run_program(self, port, payload=b"abc", client=1234, host="127.0.0.1"):
+    def run_program(self, port, payload=b"abc", client=1234, host="127.0.0.1", environment=None):
         self.write_ini(INI.format(host=host, client=client, port=port))
         self.write_file("data.txt", payload)
-        self.start(" data.txt")
+        self.start(" data.txt", environment=environment)
 
     def wait_state(self, predicate, message, timeout=30):
         return wait_for(lambda: (lambda s: s if predicate(s) else None)(self.dialog_state()),
@@ -308,6 +308,31 @@ class RetryAndAnimation(DialogCase):
         self.assertEqual(hashlib.sha256(expected).hexdigest(), record["sha256"])
         self.click(state["hwnd"], IDOK)
         self.assertEqual(1, self.exit_code())
+
+class ClipRefused(DialogCase):
+    """The animation control refuses the clip (the test build stages it: Wine's control plays
+    any clip of ours). The control is hidden rather than left as an empty framed box, and the
+    dialog is otherwise as usual: its texts, its buttons and the transfer."""
+
+    exe = ParvoletTestCase.staged_exe
+
+    def test_hidden_animation_and_an_otherwise_usual_transfer(self):
+        if not self.exe:
+            self.skipTest("PARVOLET_STAGED_EXE must name the test build")
+        receiver = self.start_receiver()
+        self.run_program(receiver.port, payload=b"x" * 3000, environment={"PARVOLET_STAGE": "no-clip"})
+        state = self.wait_success()
+        animation = [c for c in state["raw"]["children"] if c["id"] == ANIMATION_ID]
+        self.assertEqual(1, len(animation), "the dialog has its animation control")
+        self.assertFalse(animation[0]["visible"], "a refused clip leaves the empty control in sight")
+        self.assertTrue([c for c in state["raw"]["children"] if c["id"] == STATUS_TEXT_ID and c["visible"]])
+        self.assert_buttons(state, {IDOK}, IDOK)
+        record = receiver.next_record(timeout=30)
+        self.assertTrue(record["well_formed"], record)
+        self.assertEqual(3000, record["length"])
+        self.click(state["hwnd"], IDOK)
+        self.assertEqual(1, self.exit_code())
+
 
 class FocusAfterTheState(DialogCase):
     """The button of the state holds the keyboard focus however late the state comes and
