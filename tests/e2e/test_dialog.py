@@ -2,6 +2,7 @@
 their focus, the cancel question, the close request and Escape, against the loopback receiver."""
 
 import hashlib
+import os
 import socket
 import threading
 import time
@@ -9,7 +10,7 @@ import unittest
 
 from harness import (BAR_FAILURE, BAR_SUCCESS, BAR_TRANSFERRING, GOOD_INI, STATUS_DONE, STATUS_FAILED, STATUS_WAIT, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT_CONFIRM_CANCEL,
                      WAIT_SECONDS, STATUS_TEXT_ID,
-                     ParvoletTestCase, free_port, wait_for)
+                     ParvoletTestCase, free_port, wait_for, windows_path)
 
 ANIMATION_ID = 1000
 BAR_CONNECTING = "Attempting to connect to Tamsk"
@@ -332,6 +333,39 @@ class ClipRefused(DialogCase):
         self.assertEqual(3000, record["length"])
         self.click(state["hwnd"], IDOK)
         self.assertEqual(1, self.exit_code())
+
+
+class LostWriteNotifications(DialogCase):
+    """Windows before 10 version 1607 does not always post the write notification after a send
+    it refused for a full buffer (the test build loses every one of them). A large transfer must
+    still go through without any wait for the write event lasting until the poll interval's tick:
+    the program's log of the staging names each lost notification and each tick of such a wait."""
+
+    exe = ParvoletTestCase.staged_exe
+
+    def test_a_large_transfer_never_waits_for_the_long_tick(self):
+        if not self.exe:
+            self.skipTest("PARVOLET_STAGED_EXE must name the test build")
+        log = os.path.join(self.folder, "staging.log")
+        payload = bytes(range(97, 123)) * ((12 << 20) // 26)
+        receiver = self.start_receiver()
+        self.run_program(receiver.port, payload=payload,
+                         environment={"PARVOLET_STAGE_REPORTS": "lose-write-notifications",
+                                      "PARVOLET_STAGE_LOG": windows_path(log)})
+        state = self.wait_success()
+        record = receiver.next_record(timeout=60)
+        self.assertTrue(record["well_formed"], record)
+        self.assertEqual(len(payload), record["payload_received"], record)
+        self.assertEqual(hashlib.sha256(payload).hexdigest(), record["sha256"])
+        self.click(state["hwnd"], IDOK)
+        self.assertEqual(1, self.exit_code())
+        lines = []
+        if os.path.exists(log):  # the program writes it on the first staged report
+            with open(log) as f:
+                lines = f.read().split()
+        ticks = [int(period) for word, period in zip(lines, lines[1:]) if word == "tick"]
+        self.assertGreater(lines.count("lost"), 0, "no send met a full buffer: nothing was staged")
+        self.assertEqual([], [t for t in ticks if t >= 1000], "write waits that lasted until the long tick")
 
 
 class FocusAfterTheState(DialogCase):

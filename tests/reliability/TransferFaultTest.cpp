@@ -386,26 +386,6 @@ TEST_F(TransferFaults, EachWaitsTimerRefusedInTurnFailsOrFinishesSoundly) {
     }
 }
 
-// Windows before 10 version 1607 may never post the write notification after a refused send.
-// A send must then go on by itself: one wait for the poll interval's tick per full send buffer
-// would stall a large transfer for seconds. No write wait may end by a tick that long.
-TEST_F(TransferFaults, ALargeTransferGoesOnWhenWriteNotificationsAreLost) {
-    const CText payload = TextOfSize(12u << 20);
-    CountGoodRun(payload);
-    faults::ReportStaging staging;
-    staging.loseWriteAfterWouldBlock = true;
-    faults::StageReports(staging);
-    RunOutcome run = RunOnce(payload, [] { faults::Reset(); });
-    const faults::ReportsSeen seen = faults::Seen();
-    faults::StageReports({});
-    ExpectSoundEnd(run, payload);
-    EXPECT_EQ(run.messages, (Messages{{0, 0}, {1, 0}, {2, 1}}));
-    EXPECT_GT(seen.writeNotificationsLost, 0u) << "no send met a full buffer: nothing was staged";
-    EXPECT_EQ(seen.longWriteWaitTicks, 0u) << seen.shortWriteWaitTicks << " short ticks";
-    std::printf("write notifications lost: %u; write waits ended by a short tick: %u, by a long one: %u\n",
-                seen.writeNotificationsLost, seen.shortWriteWaitTicks, seen.longWriteWaitTicks);
-}
-
 // A peer that reads the whole frame and then resets, reported as Windows reports a reset (Wine
 // reports it as an orderly close): by the close notification's error, or by the receive of the
 // drain. Either is a failure, never a success.

@@ -12,17 +12,11 @@ std::atomic<int> armedError{0};
 std::atomic<bool> fired{false};
 std::atomic<int> largestSend{0};
 
-std::atomic<bool> loseWriteAfterWouldBlock{false};
 std::atomic<int> stagedCloseError{0};
 std::atomic<int> receiveErrorAfterShutdown{0};
-std::atomic<bool> sendWasRefused{false};
 std::atomic<bool> shutdownMade{false};
-std::atomic<unsigned> writeNotificationsLost{0};
 std::atomic<unsigned> closeNotificationsChanged{0};
 std::atomic<unsigned> receivesFailed{0};
-std::atomic<unsigned> longWriteWaitTicks{0};
-std::atomic<unsigned> shortWriteWaitTicks{0};
-constexpr DWORD kLongTickMilliseconds = 1000;
 } // namespace
 
 namespace faults {
@@ -76,25 +70,17 @@ int DefaultError(winsock::Call kind) {
 }
 
 void StageReports(const ReportStaging& staging) {
-    loseWriteAfterWouldBlock = staging.loseWriteAfterWouldBlock;
     stagedCloseError = staging.closeError;
     receiveErrorAfterShutdown = staging.receiveErrorAfterShutdown;
-    sendWasRefused = false;
     shutdownMade = false;
-    writeNotificationsLost = 0;
     closeNotificationsChanged = 0;
     receivesFailed = 0;
-    longWriteWaitTicks = 0;
-    shortWriteWaitTicks = 0;
 }
 
 ReportsSeen Seen() {
     ReportsSeen seen;
-    seen.writeNotificationsLost = writeNotificationsLost;
     seen.closeNotificationsChanged = closeNotificationsChanged;
     seen.receivesFailed = receivesFailed;
-    seen.longWriteWaitTicks = longWriteWaitTicks;
-    seen.shortWriteWaitTicks = shortWriteWaitTicks;
     return seen;
 }
 
@@ -136,30 +122,17 @@ bool InjectFailure(Call call, int length) noexcept {
 
 namespace winsock {
 
-void SendReturned(SOCKET, int result) noexcept {
-    if (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) sendWasRefused = true;
-}
+void SendReturned(SOCKET, int) noexcept {}
 
 bool NotificationTaken(SOCKET, LPARAM& eventWord) noexcept {
-    const unsigned bit = LOWORD(static_cast<DWORD>(eventWord));
-    if (bit == FD_WRITE && loseWriteAfterWouldBlock && sendWasRefused) {
-        ++writeNotificationsLost;
-        return false;
-    }
     const int closeError = stagedCloseError;
-    if (bit == FD_CLOSE && closeError != 0) {
+    if (LOWORD(static_cast<DWORD>(eventWord)) == FD_CLOSE && closeError != 0) {
         eventWord = static_cast<LPARAM>(WSAMAKESELECTREPLY(FD_CLOSE, closeError));
         ++closeNotificationsChanged;
     }
     return true;
 }
 
-void TimerTicked(unsigned eventBit, DWORD periodMilliseconds) noexcept {
-    if (eventBit != FD_WRITE) return;
-    if (periodMilliseconds >= kLongTickMilliseconds)
-        ++longWriteWaitTicks;
-    else
-        ++shortWriteWaitTicks;
-}
+void TimerTicked(unsigned, DWORD) noexcept {}
 
 } // namespace winsock

@@ -26,8 +26,6 @@ int DefaultError(winsock::Call kind);
 // Reports as other versions of Windows give them, staged apart from the armed failure: Reset
 // leaves them, StageReports({}) ends them.
 struct ReportStaging {
-    // Every write notification after a send refused with WSAEWOULDBLOCK is lost.
-    bool loseWriteAfterWouldBlock = false;
     // Nonzero: every close notification carries this error (a reset, as Windows reports it).
     int closeError = 0;
     // Nonzero: every receive after the first shutdown fails with this error.
@@ -36,13 +34,8 @@ struct ReportStaging {
 void StageReports(const ReportStaging& staging);
 // What the staging saw since StageReports.
 struct ReportsSeen {
-    unsigned writeNotificationsLost = 0;
     unsigned closeNotificationsChanged = 0;
     unsigned receivesFailed = 0;
-    // Timer ticks of waits for the write event, by the timer's period: as long as the poll
-    // interval (1000 ms or more), or shorter.
-    unsigned longWriteWaitTicks = 0;
-    unsigned shortWriteWaitTicks = 0;
 };
 ReportsSeen Seen();
 
