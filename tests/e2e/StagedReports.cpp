@@ -21,8 +21,11 @@ struct Staging {
     char log[MAX_PATH] = {};
 };
 
+// Read on first use, which may come right after a refused send: reading the environment sets
+// the thread's last error, which is the Winsock error the transport is about to look at.
 const Staging& Current() {
     static const Staging staging = [] {
+        const DWORD error = GetLastError();
         Staging s;
         char name[64] = {};
         const DWORD length = GetEnvironmentVariableA("PARVOLET_STAGE_REPORTS", name, sizeof name);
@@ -33,6 +36,7 @@ const Staging& Current() {
         }
         const DWORD logLength = GetEnvironmentVariableA("PARVOLET_STAGE_LOG", s.log, sizeof s.log);
         if (logLength >= sizeof s.log) ExitProcess(kStagingFailed);
+        SetLastError(error);
         return s;
     }();
     return staging;
