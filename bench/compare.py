@@ -72,8 +72,11 @@ class Comparison:
 
     def run(self):
         results = {"environment": bench.environment(bench.tree_width(self.options.win_build)), "pairs": self.options.pairs,
-                   "before": self.options.before, "after": self.options.after, "notes": self.bench.notes}
+                   "before": self.options.before, "after": self.options.after, "notes": self.bench.notes,
+                   "program_environment": self.options.environment}
         os.environ["DISPLAY"] = self.options.display
+        # Both builds run with the same staging (the test build reads it at its first use).
+        os.environ.update(self.options.environment)
         b = self.bench
         b.wine = bench.WineSession(self.options.win_build, self.options.display)
         try:
@@ -103,6 +106,8 @@ def report(results):
         "(%d pairs per size, the order inside a pair alternating) against one receiver without digest; one "
         "earlier run of each against a digesting receiver checks the bytes. Medians; rates from the wire "
         "medians." % results["pairs"], "",
+        "Both builds ran with: %s." % (", ".join("%s=%s" % item for item in sorted(
+            results.get("program_environment", {}).items())) or "no added environment"), "",
         "| Size | runs (before / after) | wire s before | wire s after | wire MiB/s before | wire MiB/s after "
         "| change of the wire figure | total s before | total s after | bytes checked | load during |",
         "| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |",
@@ -145,8 +150,11 @@ def main(argv):
     parser.add_argument("--work", default=os.path.join(bench.HERE, "work"))
     parser.add_argument("--results", default=os.path.join(bench.HERE, "results"))
     parser.add_argument("--keep-files", action="store_true")
+    parser.add_argument("--environment", action="append", default=[], metavar="NAME=VALUE",
+                        help="a variable both builds run with (such as a test build's staging); repeatable")
     options = parser.parse_args(argv)
     options.runs = options.pairs
+    options.environment = dict(item.split("=", 1) for item in options.environment)
     for name in ("native_build", "win_build", "work", "results", "before", "after"):
         setattr(options, name, os.path.abspath(getattr(options, name)))
     Comparison(options).run()

@@ -6,5 +6,8 @@
 namespace winsock {
 
 bool InjectFailure(Call, int) noexcept { return false; }
+void SendReturned(SOCKET, int) noexcept {}
+bool NotificationTaken(SOCKET, LPARAM&) noexcept { return true; }
+void TimerTicked(unsigned, DWORD) noexcept {}
 
 } // namespace winsock

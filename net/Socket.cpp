@@ -102,13 +102,15 @@ bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
                 tookMessage = true;
                 if (message.message == SOCKET_NOTIFY_MESSAGE &&
                     static_cast<SOCKET>(message.wParam) == GetSocketHandle() && GetSocketHandle() != INVALID_SOCKET) {
-                    unsigned bit = EventBit(message.lParam);
+                    LPARAM eventWord = message.lParam;
+                    if (!winsock::NotificationTaken(GetSocketHandle(), eventWord)) continue;
+                    unsigned bit = EventBit(eventWord);
                     if (bit == FD_CLOSE) {
-                        if (closeError <= 0) closeError = EventError(message.lParam); // a reset sticks
+                        if (closeError <= 0) closeError = EventError(eventWord); // a reset sticks
                         break;
                     }
                     if (bit == eventBit) {
-                        if (eventBit == FD_CONNECT) connectError = EventError(message.lParam);
+                        if (eventBit == FD_CONNECT) connectError = EventError(eventWord);
                         break;
                     }
                 }
@@ -118,6 +120,7 @@ bool CSocket::WaitWithTimer(unsigned eventBit, DWORD timerMilliseconds) {
             } else if (PeekMessageA(&message, nullptr, WM_TIMER, WM_TIMER, PM_NOREMOVE) &&
                        message.wParam == timer.id()) {
                 PeekMessageA(&message, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE);
+                winsock::TimerTicked(eventBit, timerMilliseconds);
                 break;
             }
             // Sleep only after a pass that took nothing out: messages already looked at no longer
@@ -165,7 +168,15 @@ int CSocket::RetryWhenReady(unsigned eventBit, Attempt attempt, bool waitOutBuff
         if (n != SOCKET_ERROR) return n;
         const int error = winsock::LastError();
         bool retry;
-        if (error == WSAEWOULDBLOCK) {
+        if (error == WSAEWOULDBLOCK && eventBit == FD_WRITE) {
+            // Windows before 10 version 1607 does not always post the write notification after a
+            // refused send, so a blocked send also tries again after a short period of its own
+            // instead of the poll interval: a large transfer would otherwise stall each time the
+            // send buffer fills. Another refusal only costs one more short wait.
+            retry = WaitWithTimer(eventBit, pollInterval < kBlockedSendRetryMilliseconds
+                                                ? pollInterval
+                                                : kBlockedSendRetryMilliseconds);
+        } else if (error == WSAEWOULDBLOCK) {
             retry = WaitForEvent(eventBit);
         } else if (error == WSAENOBUFS && waitOutBufferShortage && closeError < 0) {
             // The system had no buffer for the call this time; nothing was taken. Its refusal

@@ -43,6 +43,9 @@ public:
     static constexpr int kLargestSend = 4 << 20;
     // The period of a wait after WSAENOBUFS when pollInterval is longer.
     static constexpr DWORD kBufferShortageRetryMilliseconds = 250;
+    // The period of a send's wait for the write event when pollInterval is longer: the send is
+    // tried again after it even when the event never comes.
+    static constexpr DWORD kBlockedSendRetryMilliseconds = 20;
 
     // Ends an orderly conversation after the last send: shuts down the sending direction, then
     // reads and discards what the peer still sends until it closes its side, an error, or

@@ -35,6 +35,17 @@ enum class Call {
 // that links neither definition, or both, does not link.
 bool InjectFailure(Call call, int length = 0) noexcept;
 
+// What Windows reports back to the transport passes the same seam, so that a test can make it
+// report as another version of Windows does (a write notification that never comes, a reset told
+// by the close notification). The product's answer leaves every report as it came.
+// A send's result, right after the call; the Winsock error is still that of the call.
+void SendReturned(SOCKET s, int result) noexcept;
+// A notification a blocking wait took for its own socket. False: it is lost, as if never posted;
+// the seam may also change the event word (the error that came with it).
+bool NotificationTaken(SOCKET s, LPARAM& eventWord) noexcept;
+// A blocking wait's timer tick: the event bit the wait was for and the timer's period.
+void TimerTicked(unsigned eventBit, DWORD periodMilliseconds) noexcept;
+
 inline int Startup(WORD version, WSADATA* data) {
     // WSAStartup reports its error as the result, not through WSAGetLastError.
     if (InjectFailure(Call::Startup)) return WSAGetLastError();
@@ -60,7 +71,9 @@ inline SOCKET Accept(SOCKET s, sockaddr* address, int* length) {
 }
 inline int Send(SOCKET s, const void* data, int length, int flags) {
     if (InjectFailure(Call::Send, length)) return SOCKET_ERROR;
-    return ::send(s, static_cast<const char*>(data), length, flags);
+    const int result = ::send(s, static_cast<const char*>(data), length, flags);
+    SendReturned(s, result);
+    return result;
 }
 inline int Recv(SOCKET s, void* buffer, int size, int flags) {
     if (InjectFailure(Call::Recv)) return SOCKET_ERROR;

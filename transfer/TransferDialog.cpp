@@ -132,8 +132,11 @@ BOOL TransferDialog::InitialiseDialog() {
     CDialog::InitialiseDialog();
     failureStatus_ = LoadResourceText(IDS_STATUS_FAILED);
     failureBar_ = LoadResourceText(IDS_BAR_FAILURE);
-    // Without the clip or the bar the dialog still works: no animation, no status line.
-    animation_.Open(IDR_CLIP);
+    // Without the clip or the bar the dialog still works: no animation, no status line. A clip
+    // the control refuses would leave an empty framed box where the animation belongs, so the
+    // control goes out of sight instead.
+    if (!animation_.Open(IDR_CLIP) && animation_.GetSafeHwnd() != nullptr)
+        ShowWindow(animation_.GetSafeHwnd(), SW_HIDE);
     statusBar_.Create(kStatusBarStyle, hwnd_, IDC_STATUS_BAR);
     UpdateWindow(hwnd_);
     progressTarget_.window = hwnd_;

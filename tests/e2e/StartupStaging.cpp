@@ -3,7 +3,9 @@
 //   old-loader  SetDefaultDllDirectories is not found, as on Vista and 7 without the loader update;
 //   no-dialog   the first dialog window the program makes cannot be created;
 //   path-limit  names of MAX_PATH characters or more open only in the \\?\ form, as on a
-//               Windows without the system's long-path setting (Wine has no such limit).
+//               Windows without the system's long-path setting (Wine has no such limit);
+//   no-clip     the animation control refuses every clip, as Windows' control refuses one it
+//               cannot play (Wine's plays any clip of ours).
 // A name it does not know ends the program at once with status 99, so a misspelt stage cannot
 // pass unnoticed as an ordinary run.
 #include "framework/StartupStaging.h"
@@ -11,6 +13,7 @@
 #include "framework/ReadOnlyFile.h"
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstring>
 
@@ -35,6 +38,30 @@ LRESULT CALLBACK RefuseFirstDialog(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+HHOOK clipRefusal = nullptr;
+WNDPROC animationProcedure = nullptr;
+
+LRESULT CALLBACK RefuseClips(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == ACM_OPENA || message == ACM_OPENW) return FALSE;
+    return CallWindowProcA(animationProcedure, hwnd, message, wParam, lParam);
+}
+
+// Puts RefuseClips in front of each animation control as it is made, before its first message.
+LRESULT CALLBACK RefuseClipsOfNewAnimations(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+        const HWND window = reinterpret_cast<HWND>(wParam);
+        char className[32] = {};
+        GetClassNameA(window, className, sizeof className);
+        if (std::strcmp(className, ANIMATE_CLASSA) == 0) {
+            const auto previous = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RefuseClips)));
+            if (previous == nullptr) ExitProcess(kStagingFailed);
+            animationProcedure = previous;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 } // namespace
 
 StartupStaging StageStartupConditions() noexcept {
@@ -49,6 +76,9 @@ StartupStaging StageStartupConditions() noexcept {
         if (dialogRefusal == nullptr) ExitProcess(kStagingFailed);
     } else if (length < sizeof stage && std::strcmp(stage, "path-limit") == 0) {
         ReadOnlyFile::RefuseLongPlainNames(true);
+    } else if (length < sizeof stage && std::strcmp(stage, "no-clip") == 0) {
+        clipRefusal = SetWindowsHookExA(WH_CBT, &RefuseClipsOfNewAnimations, nullptr, GetCurrentThreadId());
+        if (clipRefusal == nullptr) ExitProcess(kStagingFailed);
     } else {
         ExitProcess(kStagingFailed);
     }

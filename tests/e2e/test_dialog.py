@@ -2,16 +2,18 @@
 their focus, the cancel question, the close request and Escape, against the loopback receiver."""
 
 import hashlib
+import os
 import socket
 import threading
 import time
 import unittest
 
 from harness import (BAR_FAILURE, BAR_SUCCESS, BAR_TRANSFERRING, GOOD_INI, STATUS_DONE, STATUS_FAILED, STATUS_WAIT, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT_CONFIRM_CANCEL,
-                     WAIT_SECONDS,
-                     ParvoletTestCase, free_port, wait_for)
+                     WAIT_SECONDS, STATUS_TEXT_ID,
+                     ParvoletTestCase, free_port, wait_for, windows_path)
 
 ANIMATION_ID = 1000
+BAR_CONNECTING = "Attempting to connect to Tamsk"
 INI = "[Network]\nServerAddress={host}\nClientID={client}\nPort={port}\n"
 
 
@@ -68,11 +70,40 @@ class PausingGreeter:
         self.thread.join(35)
 
 
+class StalledListener:
+    """A loopback listener whose queue of connections not yet accepted is full: the kernel drops
+    the program's connection request and sends it again later (after 1 s, then 2 s more, ...), so
+    the connect stays under way, as on Windows, which tries again for about 2 s before it reports
+    a refusal. refuse() closes the listener: the next try is answered with a reset, and the
+    program's connect is refused then, not at once."""
+
+    def __init__(self):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(0)
+        self.port = self.listener.getsockname()[1]
+        # One connection fills a queue of length 0; a second makes sure of it.
+        self.fillers = []
+        for _ in range(2):
+            filler = socket.socket()
+            filler.setblocking(False)
+            filler.connect_ex(("127.0.0.1", self.port))
+            self.fillers.append(filler)
+
+    def refuse(self):
+        self.listener.close()
+
+    def close(self):
+        self.listener.close()
+        for filler in self.fillers:
+            filler.close()
+
+
 class DialogCase(ParvoletTestCase):
-    def run_program(self, port, payload=b"abc", client=1234, host="127.0.0.1"):
+    def run_program(self, port, payload=b"abc", client=1234, host="127.0.0.1", environment=None):
         self.write_ini(INI.format(host=host, client=client, port=port))
         self.write_file("data.txt", payload)
-        self.start(" data.txt")
+        self.start(" data.txt", environment=environment)
 
     def wait_state(self, predicate, message, timeout=30):
         return wait_for(lambda: (lambda s: s if predicate(s) else None)(self.dialog_state()),
@@ -208,6 +239,44 @@ class NeverGreets(DialogCase):
         self.assertEqual(2, self.exit_code())
 
 
+class SlowRefusal(DialogCase):
+    """A refused connect that is reported only after seconds, as Windows reports it, runs the
+    connect's wait past its timer ticks: the program stays in the connecting state, ends in the
+    failure state once the refusal comes, and Cancel ends it while it still waits."""
+
+    def wait_connecting_for_a_while(self, listener):
+        self.run_program(listener.port)
+        self.wait_state(lambda s: s["status_bar"] == BAR_CONNECTING and s["status_text"] == STATUS_WAIT,
+                        "the connecting state")
+        # Past the first of the wait's 2 s ticks: the connect is still under way, nothing decided.
+        time.sleep(2.5)
+        state = self.dialog_state()
+        self.assertEqual(BAR_CONNECTING, state["status_bar"])
+        self.assert_buttons(state, {IDCANCEL}, None)
+        return state
+
+    def test_the_late_refusal_ends_in_failure(self):
+        listener = StalledListener()
+        self.addCleanup(listener.close)
+        self.wait_connecting_for_a_while(listener)
+        listener.refuse()
+        state = self.wait_failure()
+        self.assert_buttons(state, {IDCANCEL, IDRETRY}, IDRETRY)
+        self.click(state["hwnd"], IDCANCEL)
+        self.click(self.message_box()["hwnd"], IDYES)
+        self.assertEqual(2, self.exit_code())
+
+    def test_cancel_while_the_connect_waits(self):
+        listener = StalledListener()
+        self.addCleanup(listener.close)
+        state = self.wait_connecting_for_a_while(listener)
+        self.click(state["hwnd"], IDCANCEL)
+        box = self.message_box()
+        self.assertEqual(TEXT_CONFIRM_CANCEL, box["text"])
+        self.click(box["hwnd"], IDYES)
+        self.assertEqual(2, self.exit_code())
+
+
 class RetryAndAnimation(DialogCase):
     def assert_animation_plays(self, state):
         rect = [c["rect"] for c in state["raw"]["children"] if c["id"] == ANIMATION_ID][0]
@@ -240,6 +309,64 @@ class RetryAndAnimation(DialogCase):
         self.assertEqual(hashlib.sha256(expected).hexdigest(), record["sha256"])
         self.click(state["hwnd"], IDOK)
         self.assertEqual(1, self.exit_code())
+
+class ClipRefused(DialogCase):
+    """The animation control refuses the clip (the test build stages it: Wine's control plays
+    any clip of ours). The control is hidden rather than left as an empty framed box, and the
+    dialog is otherwise as usual: its texts, its buttons and the transfer."""
+
+    exe = ParvoletTestCase.staged_exe
+
+    def test_hidden_animation_and_an_otherwise_usual_transfer(self):
+        if not self.exe:
+            self.skipTest("PARVOLET_STAGED_EXE must name the test build")
+        receiver = self.start_receiver()
+        self.run_program(receiver.port, payload=b"x" * 3000, environment={"PARVOLET_STAGE": "no-clip"})
+        state = self.wait_success()
+        animation = [c for c in state["raw"]["children"] if c["id"] == ANIMATION_ID]
+        self.assertEqual(1, len(animation), "the dialog has its animation control")
+        self.assertFalse(animation[0]["visible"], "a refused clip leaves the empty control in sight")
+        self.assertTrue([c for c in state["raw"]["children"] if c["id"] == STATUS_TEXT_ID and c["visible"]])
+        self.assert_buttons(state, {IDOK}, IDOK)
+        record = receiver.next_record(timeout=30)
+        self.assertTrue(record["well_formed"], record)
+        self.assertEqual(3000, record["length"])
+        self.click(state["hwnd"], IDOK)
+        self.assertEqual(1, self.exit_code())
+
+
+class LostWriteNotifications(DialogCase):
+    """Windows before 10 version 1607 does not always post the write notification after a send
+    it refused for a full buffer (the test build loses every one of them). A large transfer must
+    still go through without any wait for the write event lasting until the poll interval's tick:
+    the program's log of the staging names each lost notification and each tick of such a wait."""
+
+    exe = ParvoletTestCase.staged_exe
+
+    def test_a_large_transfer_never_waits_for_the_long_tick(self):
+        if not self.exe:
+            self.skipTest("PARVOLET_STAGED_EXE must name the test build")
+        log = os.path.join(self.folder, "staging.log")
+        payload = bytes(range(97, 123)) * ((12 << 20) // 26)
+        receiver = self.start_receiver()
+        self.run_program(receiver.port, payload=payload,
+                         environment={"PARVOLET_STAGE_REPORTS": "lose-write-notifications",
+                                      "PARVOLET_STAGE_LOG": windows_path(log)})
+        state = self.wait_success()
+        record = receiver.next_record(timeout=60)
+        self.assertTrue(record["well_formed"], record)
+        self.assertEqual(len(payload), record["payload_received"], record)
+        self.assertEqual(hashlib.sha256(payload).hexdigest(), record["sha256"])
+        self.click(state["hwnd"], IDOK)
+        self.assertEqual(1, self.exit_code())
+        lines = []
+        if os.path.exists(log):  # the program writes it on the first staged report
+            with open(log) as f:
+                lines = f.read().split()
+        ticks = [int(period) for word, period in zip(lines, lines[1:]) if word == "tick"]
+        self.assertGreater(lines.count("lost"), 0, "no send met a full buffer: nothing was staged")
+        self.assertEqual([], [t for t in ticks if t >= 1000], "write waits that lasted until the long tick")
+
 
 class FocusAfterTheState(DialogCase):
     """The button of the state holds the keyboard focus however late the state comes and

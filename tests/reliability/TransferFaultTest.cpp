@@ -120,6 +120,9 @@ struct RunOutcome {
 struct PeerScript {
     int extraBytes = 0; // sent right after the greeting; the client never reads them
     DWORD readDelayMs = 0;
+    // Nonzero: once this many bytes have come, wait resetDelayMs and reset the connection.
+    size_t resetAfterBytes = 0;
+    DWORD resetDelayMs = 0;
 };
 
 // Greets, then reads until the client closes; every wait bounded.
@@ -141,6 +144,13 @@ void ServeOnce(SOCKET connection, PeerLog* log, PeerScript script) {
             return;
         }
         log->received.append(buffer, static_cast<size_t>(n));
+        if (script.resetAfterBytes != 0 && log->received.size() >= script.resetAfterBytes) {
+            Sleep(script.resetDelayMs);
+            const linger abort = {1, 0}; // the close that follows the script resets
+            setsockopt(connection, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+            log->ended = true;
+            return;
+        }
     }
 }
 
@@ -250,7 +260,10 @@ protected:
         faults::Reset();
         ASSERT_TRUE(StartWindowsSockets());
     }
-    void TearDown() override { faults::Reset(); }
+    void TearDown() override {
+        faults::Reset();
+        faults::StageReports({});
+    }
 
     // A good run first: it counts the calls and makes the process's one-time allocations (the
     // request slot, the thread slot, Winsock's own tables) before any count is compared.
@@ -370,5 +383,35 @@ TEST_F(TransferFaults, EachWaitsTimerRefusedInTurnFailsOrFinishesSoundly) {
         }
         std::printf("payload %zu bytes: %u timed waits refused in turn\n", size, timers);
         EXPECT_GE(timers, 2u); // at least the connection's and the greeting's
+    }
+}
+
+// A peer that reads the whole frame and then resets, reported as Windows reports a reset (Wine
+// reports it as an orderly close): by the close notification's error, or by the receive of the
+// drain. Either is a failure, never a success.
+TEST_F(TransferFaults, AResetReportedDuringTheDrainIsAFailure) {
+    const CText payload = TextOfSize(64u << 10);
+    PeerScript script;
+    script.resetAfterBytes = payload.Length() + frame::kOverheadSize;
+    script.resetDelayMs = 1000; // the worker is in the drain by then
+    CountGoodRun(payload);
+    struct Case {
+        const char* name;
+        faults::ReportStaging staging;
+    } cases[2];
+    cases[0].name = "close notification with WSAECONNABORTED";
+    cases[0].staging.closeError = WSAECONNABORTED;
+    cases[1].name = "receive fails with WSAECONNRESET";
+    cases[1].staging.receiveErrorAfterShutdown = WSAECONNRESET;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        faults::StageReports(c.staging);
+        RunOutcome run = RunOnce(payload, [] { faults::Reset(); }, script);
+        const faults::ReportsSeen seen = faults::Seen();
+        faults::StageReports({});
+        ExpectSoundEnd(run, payload);
+        EXPECT_EQ(run.peer.received, FrameBytes(payload)) << "the peer must have had the whole frame";
+        EXPECT_EQ(run.messages, (Messages{{0, 0}, {1, 0}, {2, 0}}));
+        EXPECT_GT(seen.closeNotificationsChanged + seen.receivesFailed, 0u) << "the staged report never came";
     }
 }

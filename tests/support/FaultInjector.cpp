@@ -11,6 +11,12 @@ std::atomic<int> armedKind{-1};       // -1: any kind
 std::atomic<int> armedError{0};
 std::atomic<bool> fired{false};
 std::atomic<int> largestSend{0};
+
+std::atomic<int> stagedCloseError{0};
+std::atomic<int> receiveErrorAfterShutdown{0};
+std::atomic<bool> shutdownMade{false};
+std::atomic<unsigned> closeNotificationsChanged{0};
+std::atomic<unsigned> receivesFailed{0};
 } // namespace
 
 namespace faults {
@@ -63,11 +69,33 @@ int DefaultError(winsock::Call kind) {
     return WSAEFAULT;
 }
 
+void StageReports(const ReportStaging& staging) {
+    stagedCloseError = staging.closeError;
+    receiveErrorAfterShutdown = staging.receiveErrorAfterShutdown;
+    shutdownMade = false;
+    closeNotificationsChanged = 0;
+    receivesFailed = 0;
+}
+
+ReportsSeen Seen() {
+    ReportsSeen seen;
+    seen.closeNotificationsChanged = closeNotificationsChanged;
+    seen.receivesFailed = receivesFailed;
+    return seen;
+}
+
 } // namespace faults
 
 namespace winsock {
 
 bool InjectFailure(Call call, int length) noexcept {
+    if (call == Call::Shutdown) shutdownMade = true;
+    const int receiveError = receiveErrorAfterShutdown;
+    if (call == Call::Recv && receiveError != 0 && shutdownMade) {
+        ++receivesFailed;
+        ::WSASetLastError(receiveError);
+        return true;
+    }
     if (call == Call::Send) {
         int seen = largestSend;
         while (length > seen && !largestSend.compare_exchange_weak(seen, length)) {
@@ -89,5 +117,22 @@ bool InjectFailure(Call call, int length) noexcept {
         ::WSASetLastError(error);
     return true;
 }
+
+} // namespace winsock
+
+namespace winsock {
+
+void SendReturned(SOCKET, int) noexcept {}
+
+bool NotificationTaken(SOCKET, LPARAM& eventWord) noexcept {
+    const int closeError = stagedCloseError;
+    if (LOWORD(static_cast<DWORD>(eventWord)) == FD_CLOSE && closeError != 0) {
+        eventWord = static_cast<LPARAM>(WSAMAKESELECTREPLY(FD_CLOSE, closeError));
+        ++closeNotificationsChanged;
+    }
+    return true;
+}
+
+void TimerTicked(unsigned, DWORD) noexcept {}
 
 } // namespace winsock

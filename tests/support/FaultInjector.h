@@ -23,4 +23,20 @@ int LargestSend();
 // The error a failing call of this kind reports when none is given.
 int DefaultError(winsock::Call kind);
 
+// Reports as other versions of Windows give them, staged apart from the armed failure: Reset
+// leaves them, StageReports({}) ends them.
+struct ReportStaging {
+    // Nonzero: every close notification carries this error (a reset, as Windows reports it).
+    int closeError = 0;
+    // Nonzero: every receive after the first shutdown fails with this error.
+    int receiveErrorAfterShutdown = 0;
+};
+void StageReports(const ReportStaging& staging);
+// What the staging saw since StageReports.
+struct ReportsSeen {
+    unsigned closeNotificationsChanged = 0;
+    unsigned receivesFailed = 0;
+};
+ReportsSeen Seen();
+
 } // namespace faults
