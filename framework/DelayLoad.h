@@ -1,4 +1,4 @@
-// The program's delay-loaded system DLLs (WSOCK32, COMCTL32): which they are, binding all their
+// The program's delay-loaded system DLLs (WSOCK32, COMCTL32, and SECUR32 and CRYPT32 for TLS): which they are, binding all their
 // imports at start-up, and the message and exit when one cannot be loaded or lacks a function.
 #pragma once
 
@@ -10,7 +10,7 @@ struct DelayLoadedDll {
 };
 
 // WSOCK32 first: a system that lacks both shows its message, the one start-up shows first.
-extern const DelayLoadedDll kDelayLoadedDlls[2];
+extern const DelayLoadedDll kDelayLoadedDlls[4];
 
 // What the process returns when a delay-loaded DLL cannot be used: start-up stopped before the
 // dialog, after a message box, like its other refusals.

@@ -43,6 +43,7 @@ const ExpectedText kTexts[] = {
     {IDS_BAR_TRANSFER_AMOUNT, "Transferring Information: {percent}% of {size}"},
     {IDS_BAR_WAITING_FOR_SERVER, "Waiting for the server: {percent}% of {size} sent"},
     {IDS_FILE_READ_FAILED, "The specified file to send could not be read:\n"},
+    {IDS_SECURITY_INIT_FAILED, "Windows security functions initialization failed."},
 };
 
 TEST(StringTable, EveryTextLoadsExactly) {
