@@ -14,6 +14,8 @@ constexpr DWORD kCredentialFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO
 // Records of one send are batched up to about this size: a socket send per 16 KiB record moves
 // a large frame several times slower.
 constexpr size_t kBatchBytes = 1 << 20;
+// SECURITY_FLAG_IGNORE_REVOCATION of the SSL policy's checks (declared by WinINet's header).
+constexpr DWORD kIgnoreRevocation = 0x00000080;
 
 std::wstring Wide(const CText& text) {
     const int length = MultiByteToWideChar(CP_ACP, 0, text.Data(), -1, nullptr, 0);
@@ -87,6 +89,12 @@ bool TlsChannel::Handshake() {
     bool needInput = first ? false : input_.empty();
     for (;;) {
         if (needInput && !ReadMore()) return false;
+        // A server that answers the hello with anything but a handshake or alert record is no TLS
+        // server (a plain one greeting in clear, say). Schannel would wait for the rest of a
+        // record that never comes, and such a server waits for us: fail now instead.
+        if (!established_ && !input_.empty() &&
+            ((input_[0] != 0x16 && input_[0] != 0x15) || (input_.size() > 1 && input_[1] != 0x03)))
+            return Fail();
         SecBuffer in[2] = {{static_cast<ULONG>(input_.size()), SECBUFFER_TOKEN, input_.data()},
                            {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
@@ -123,7 +131,10 @@ bool TlsChannel::Handshake() {
             input_.erase(input_.begin(), input_.end() - in[1].cbBuffer);
         else if (status != SEC_I_INCOMPLETE_CREDENTIALS)
             input_.clear();
-        if (status == SEC_E_OK) return true;
+        if (status == SEC_E_OK) {
+            established_ = true;
+            return true;
+        }
         needInput = status == SEC_I_CONTINUE_NEEDED && input_.empty();
     }
 }
@@ -166,15 +177,21 @@ bool TlsChannel::ServerIsTrusted(const TlsSettings& settings) {
                                        CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, chain.receive()) ||
         chain.get() == nullptr)
         return false;
+    // As Windows' own clients: a revocation list or responder that cannot be reached does not
+    // fail the connection; a certificate known to be revoked still does. The policy below is not
+    // enough on its own: Wine's passes a chain that ends at an unknown issuer (a partial chain).
+    const DWORD ignorable = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+    if ((chain.get()->TrustStatus.dwErrorStatus & ~ignorable) != 0) return false;
 
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
     ssl.pwszServerName = const_cast<wchar_t*>(name.c_str());
+    // Revocation was judged above; Wine's policy does not come back from a chain whose
+    // revocation could not be checked.
+    ssl.fdwChecks = kIgnoreRevocation;
     CERT_CHAIN_POLICY_PARA policy = {};
     policy.cbSize = sizeof policy;
-    // As Windows' own clients: a revocation list or responder that cannot be reached does not
-    // fail the connection; a certificate known to be revoked still does.
     policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
     policy.pvExtraPolicyPara = &ssl;
     CERT_CHAIN_POLICY_STATUS status = {};

@@ -50,5 +50,6 @@ private:
     std::vector<char> input_;  // received, not yet consumed
     std::string plain_;        // decrypted, not yet handed out
     std::vector<char> records_; // encrypted records of one send
+    bool established_ = false; // the first handshake is complete
     bool ended_ = false;
 };
