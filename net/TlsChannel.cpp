@@ -87,6 +87,9 @@ bool TlsChannel::ReadMore() {
 bool TlsChannel::Handshake() {
     bool first = !context_.valid();
     bool needInput = first ? false : input_.empty();
+    // A server that asks for a client certificate makes Schannel ask us for one; we have none, and
+    // the call after that goes on without. Should it keep asking, the handshake fails, not loops.
+    int credentialRequests = 0;
     for (;;) {
         if (needInput && !ReadMore()) return false;
         // A server that answers the hello with anything but a handshake or alert record is no TLS
@@ -124,6 +127,7 @@ bool TlsChannel::Handshake() {
         }
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS)
             return Fail();
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS && ++credentialRequests > 2) return Fail();
         if (!SendToken(out[0])) return false;
         // What the call did not consume belongs to the next message (or, at the end, to the
         // first record after the handshake: the server's greeting may come in the same read).
