@@ -144,7 +144,9 @@ bool TlsChannel::Handshake() {
 }
 
 bool TlsChannel::NegotiatedTls12OrLater() {
-    // The credentials already ask for no less; this holds even where a system ignores that.
+    // The credentials already ask for no less, but Wine 8 takes the newer structure and ignores
+    // its protocol list: it offers TLS 1.0 and 1.1 too, and a server that speaks nothing newer
+    // gets through the handshake. Nothing of ours has been sent then; it stops here.
     SecPkgContext_ConnectionInfo info = {};
     if (security::QueryContext(context_.get(), SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK) return false;
     return (info.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) != 0;
