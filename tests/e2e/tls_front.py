@@ -184,11 +184,12 @@ class TrustingWineSession:
         original = self._tree_prefix(wine_run)
         if original and os.path.isfile(os.path.join(original, ".parvolet-ready-2")):
             # Hard links: the prefix is large and the test only reads most of it. Wine writes its
-            # registry files anew and renames them, but they are copied for real all the same.
+            # registry files anew and renames them, but they (and the update stamp) are copied for
+            # real all the same, so nothing of the tree's own prefix can change.
             _run(["cp", "-al", original, self.prefix])
             for name in os.listdir(self.prefix):
                 path = os.path.join(self.prefix, name)
-                if name.endswith(".reg") and os.path.isfile(path):
+                if (name.endswith(".reg") or name == ".update-timestamp") and os.path.isfile(path):
                     shutil.copy2(path, path + ".copy")
                     os.replace(path + ".copy", path)
         # Otherwise the Wine runner makes the prefix on first use.
