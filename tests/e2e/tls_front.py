@@ -169,7 +169,17 @@ class TrustingWineSession:
     def __init__(self, ca_cert, wine_run):
         if not in_own_mount_namespace():
             raise AssertionError("not in a mount namespace of our own: the test CA would be trusted host-wide")
+        self.mounted = False
+        self.prefix = None
+        self.prefix_folder = None
         self.folder = tempfile.mkdtemp(prefix="parvolet-tls-wine-")
+        try:
+            self._set_up(ca_cert, wine_run)
+        except BaseException:
+            self.close()
+            raise
+
+    def _set_up(self, ca_cert, wine_run):
         bundle = os.path.join(self.folder, "ca-certificates.crt")
         with open(SYSTEM_BUNDLE, "rb") as f:
             system = f.read()
@@ -179,14 +189,21 @@ class TrustingWineSession:
             f.write(system + b"\n" + ours)
         _run(["mount", "--bind", bundle, SYSTEM_BUNDLE])
         self.mounted = True
-        self.prefix = os.path.join(self.folder, "wineprefix")
-        self.environment = {"PARVOLET_WINEPREFIX": self.prefix}
         original = self._tree_prefix(wine_run)
+        # Beside the tree's own prefix, so that hard links can reach it (the same file system).
+        self.prefix_folder = tempfile.mkdtemp(prefix="wineprefix-tls-", dir=os.path.dirname(original)) \
+            if original and os.path.isdir(os.path.dirname(original)) else tempfile.mkdtemp(prefix="parvolet-tls-pfx-")
+        self.prefix = os.path.join(self.prefix_folder, "wineprefix")
+        self.environment = {"PARVOLET_WINEPREFIX": self.prefix}
         if original and os.path.isfile(os.path.join(original, ".parvolet-ready-2")):
             # Hard links: the prefix is large and the test only reads most of it. Wine writes its
             # registry files anew and renames them, but they (and the update stamp) are copied for
             # real all the same, so nothing of the tree's own prefix can change.
-            _run(["cp", "-al", original, self.prefix])
+            try:
+                _run(["cp", "-al", original, self.prefix])
+            except subprocess.CalledProcessError:
+                shutil.rmtree(self.prefix, True)
+                _run(["cp", "-a", original, self.prefix])
             for name in os.listdir(self.prefix):
                 path = os.path.join(self.prefix, name)
                 if (name.endswith(".reg") or name == ".update-timestamp") and os.path.isfile(path):
@@ -208,13 +225,16 @@ class TrustingWineSession:
         return text.decode().strip() or None
 
     def close(self):
-        try:
-            env = dict(os.environ, WINEPREFIX=self.prefix)
-            subprocess.run(["wineserver", "-k"], env=env, timeout=60, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
-        except (OSError, subprocess.SubprocessError):
-            pass
+        if self.prefix and os.path.isdir(self.prefix):
+            try:
+                env = dict(os.environ, WINEPREFIX=self.prefix)
+                subprocess.run(["wineserver", "-k"], env=env, timeout=60, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+            except (OSError, subprocess.SubprocessError):
+                pass
         if self.mounted:
             subprocess.run(["umount", SYSTEM_BUNDLE], timeout=60)
             self.mounted = False
         shutil.rmtree(self.folder, True)
+        if self.prefix_folder:
+            shutil.rmtree(self.prefix_folder, True)
