@@ -12,6 +12,7 @@
 #include "net/SocketStartup.h"
 #include "res/resource.h"
 
+#include "transfer/TlsSettings.h"
 #include "transfer/TransferDialog.h"
 
 #include <string>
@@ -74,6 +75,9 @@ int TransferApp::StartApplication() {
     CText serverAddress = ReadProfileValue(configPath, "Network", "ServerAddress");
     int32_t clientId = ConvertDecimal(ReadProfileValue(configPath, "Network", "ClientID"));
     int32_t port = ConvertDecimal(ReadProfileValue(configPath, "Network", "Port"));
+    const TlsSettings tls = MakeTlsSettings(ReadProfileValue(configPath, "Network", "Tls"),
+                                            ReadProfileValue(configPath, "Network", "TlsServerName"),
+                                            ReadProfileValue(configPath, "Network", "TlsPin"), serverAddress);
     // Only the address is checked, and only after all three reads; any port or id goes on.
     if (serverAddress.IsEmpty()) {
         ShowMessageBox(IDS_CONFIG_MISSING, MB_ICONSTOP);
@@ -101,6 +105,7 @@ int TransferApp::StartApplication() {
 
     // The dialog shares the payload's buffer; dropping ours leaves it the only holder.
     TransferDialog dialog(payload, serverAddress, port, clientId, nullptr);
+    dialog.UseTls(tls);
     payload.Clear();
     const INT_PTR result = dialog.RunModal();
     if (result == -1) {

@@ -1,4 +1,5 @@
-// The program's delay-loaded system DLLs (WSOCK32, WS2_32, COMCTL32): which they are, binding all their
+// The program's delay-loaded system DLLs (WSOCK32, WS2_32, COMCTL32, and SECUR32 and CRYPT32 for
+// TLS): which they are, binding all their
 // imports at start-up, and the message and exit when one cannot be loaded or lacks a function.
 #pragma once
 
@@ -11,7 +12,7 @@ struct DelayLoadedDll {
 
 // The sockets DLLs first: a system that lacks all shows their message, the one start-up shows
 // first. WS2_32 brings name resolution for IPv6 and shares the sockets message.
-extern const DelayLoadedDll kDelayLoadedDlls[3];
+extern const DelayLoadedDll kDelayLoadedDlls[5];
 
 // What the process returns when a delay-loaded DLL cannot be used: start-up stopped before the
 // dialog, after a message box, like its other refusals.

@@ -27,6 +27,16 @@ enum class Call {
     Resolve,      // gethostbyname and getaddrinfo
     CreateWindow, // the notification window
     SetTimer,     // the blocking wait's timer
+    // The TLS layer's Schannel and certificate calls (net/SecurityCalls.h).
+    AcquireCredentials,
+    InitializeContext,
+    QueryContext,
+    Encrypt,
+    Decrypt,
+    ApplyControlToken,
+    GetCertificateChain,
+    VerifyChainPolicy,
+    HashPublicKey,
 };
 
 // True when this call is to fail; the Winsock error (or, for the window-system calls, the Win32

@@ -40,6 +40,8 @@
 // (COMCTL32 cannot be loaded or lacks a function), or the progress window cannot be made.
 #define IDS_CONTROLS_INIT_FAILED 57370
 #define IDS_DIALOG_FAILED 57371
+// The system's TLS (SECUR32, CRYPT32) cannot be loaded or lacks a function.
+#define IDS_SECURITY_INIT_FAILED 57373
 // Followed by the file's name, a blank line and the system's reason.
 #define IDS_FILE_READ_FAILED 57360
 // The configuration file is there but cannot be read; followed by a blank line and the reason.

@@ -119,7 +119,7 @@ void TransferDialog::RememberButtonFocus() {
 }
 
 bool TransferDialog::LaunchWorker() {
-    return LaunchTransfer(payload_, serverAddress_, port_, clientId_, progressTarget_) != nullptr;
+    return LaunchTransfer(payload_, serverAddress_, port_, clientId_, progressTarget_, tls_) != nullptr;
 }
 
 void TransferDialog::StartTransfer() {

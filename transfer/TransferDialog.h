@@ -15,6 +15,8 @@ class TransferDialog : public CDialog {
 public:
     TransferDialog(CText payload, CText serverAddress, int32_t port, int32_t clientId, CWnd* parent);
     ~TransferDialog() override = default;
+    // Every transfer of this dialog, Retry's included, goes over TLS as these say.
+    void UseTls(const TlsSettings& tls) { tls_ = tls; }
 
     const MessageTable* GetMessageTable() const noexcept override { return &messageTable; }
     static const MessageTable messageTable;
@@ -62,6 +64,7 @@ private:
     CText serverAddress_;
     int32_t port_;
     int32_t clientId_;
+    TlsSettings tls_;
     ProgressTarget progressTarget_{};
     CStatusBarCtrl statusBar_;
     CAnimateCtrl animation_;

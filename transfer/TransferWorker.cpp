@@ -6,12 +6,14 @@
 #include "net/ConnectionRacer.h"
 #include "net/Socket.h"
 #include "net/SocketFile.h"
+#include "net/TlsChannel.h"
 #include "transfer/Frame.h"
 #include "transfer/ProgressMessages.h"
 #include "transfer/ProgressText.h"
 
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <new>
 
 namespace {
@@ -20,12 +22,14 @@ namespace {
 // worker the dialog did not wait for may still read it while the process is ending, after static
 // destructors have run, so its texts must never be released before the process itself is gone.
 TransferRequest& RequestSlot() {
-    static TransferRequest* slot = new TransferRequest{CText(), CText(), 0, 0, {}};
+    static TransferRequest* slot = new TransferRequest{CText(), CText(), 0, 0, {}, {}};
     return *slot;
 }
 
-// SendBytes takes an int; a payload beyond INT_MAX bytes goes in int-sized pieces.
-bool SendAll(CSocket& socket, const void* data, size_t length) {
+// SendBytes takes an int; a payload beyond INT_MAX bytes goes in int-sized pieces. The stream is
+// the socket, or the TLS channel over it.
+template <typename Stream>
+bool SendAll(Stream& socket, const void* data, size_t length) {
     const auto* bytes = static_cast<const char*>(data);
     while (length > 0) {
         int piece = length > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(length);
@@ -81,6 +85,9 @@ private:
     DWORD lastPost_ = 0;
 };
 
+template <typename Stream>
+bool SendFrame(Stream& stream, CSocket& socket, const TransferRequest& request, FrameProgress& progress);
+
 // Opens, connects, greets and sends; states 0 and 1 along the way. True when every byte of the
 // frame has been handed to the socket layer.
 bool PerformTransfer(CSocket& socket, const TransferRequest& request, FrameProgress& progress) {
@@ -90,26 +97,50 @@ bool PerformTransfer(CSocket& socket, const TransferRequest& request, FrameProgr
     NotifyProgress(request.progressTarget, PROGRESS_CONNECTING, 0);
     if (!ConnectToServer(socket, request.serverAddress, static_cast<unsigned>(request.port))) return false;
     // From here on the socket holds the connection, whichever address it reached.
+    // With TLS asked for, nothing goes over the connection but the handshake until the server has
+    // been checked, and a failure never falls back to plain TCP.
+    std::unique_ptr<TlsChannel> tls;
+    if (request.tls.enabled) {
+        tls.reset(new TlsChannel(socket));
+        if (!tls->Open(request.tls)) return false;
+    }
     NotifyProgress(request.progressTarget, PROGRESS_TRANSFERRING, 0);
+    if (tls) return SendFrame(*tls, socket, request, progress) && tls->Close();
+    return SendFrame(socket, socket, request, progress);
+}
 
+// Reads exactly size bytes; false at an end or error first.
+bool ReadExactly(TlsChannel& stream, unsigned char* buffer, int size) {
+    for (int done = 0; done < size;) {
+        const int n = stream.ReceiveBytes(buffer + done, size - done, 0);
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+bool ReadExactly(CSocket& socket, unsigned char* buffer, int size) {
+    CSocketFile file(socket, false);
+    return file.ReadBuffer(buffer, static_cast<UINT>(size)) == static_cast<UINT>(size);
+}
+
+// The greeting, then the frame, over the stream; progress counts what reaches the socket.
+template <typename Stream>
+bool SendFrame(Stream& stream, CSocket& socket, const TransferRequest& request, FrameProgress& progress) {
     const size_t length = request.payload.Length();
 #if SIZE_MAX > UINT32_MAX
     // The header carries a 32-bit length; a longer payload cannot be described, so it is not sent.
     if (length > UINT32_MAX) return false;
 #endif
-    {
-        CSocketFile file(socket, false);
-        unsigned char greeting[frame::kGreetingSize];
-        if (file.ReadBuffer(greeting, sizeof greeting) != sizeof greeting) return false;
-    }
+    unsigned char greeting[frame::kGreetingSize];
+    if (!ReadExactly(stream, greeting, sizeof greeting)) return false;
     const frame::ClientIdBytes id = frame::EncodeClientId(request.clientId);
     const frame::HeaderBytes header = frame::EncodeHeader(static_cast<uint32_t>(length));
     const frame::TrailerBytes trailer = frame::EncodeTrailer();
     FrameProgress::Listening listening(socket, progress);
-    if (!SendAll(socket, id.data(), id.size())) return false;
-    if (!SendAll(socket, header.data(), header.size())) return false;
-    if (!SendAll(socket, request.payload.Data(), length)) return false;
-    if (!SendAll(socket, trailer.data(), trailer.size())) return false;
+    if (!SendAll(stream, id.data(), id.size())) return false;
+    if (!SendAll(stream, header.data(), header.size())) return false;
+    if (!SendAll(stream, request.payload.Data(), length)) return false;
+    if (!SendAll(stream, trailer.data(), trailer.size())) return false;
     return true;
 }
 
@@ -128,7 +159,7 @@ BOOL NotifyProgress(ProgressTarget target, int state, int result) {
 }
 
 CWinThread* LaunchTransfer(CText payload, CText serverAddress, int32_t port, int32_t clientId,
-                           ProgressTarget progressTarget) {
+                           ProgressTarget progressTarget, const TlsSettings& tls) {
     TransferRequest* slot = nullptr;
     try {
         slot = &RequestSlot();
@@ -140,6 +171,7 @@ CWinThread* LaunchTransfer(CText payload, CText serverAddress, int32_t port, int
     slot->port = port;
     slot->clientId = clientId;
     slot->progressTarget = progressTarget;
+    slot->tls = tls;
     return BeginThread(&RunTransfer, slot, THREAD_PRIORITY_NORMAL, 0, nullptr);
 }
 

@@ -4,6 +4,7 @@
 
 #include "framework/Text.h"
 #include "framework/WinThread.h"
+#include "transfer/TlsSettings.h"
 
 #include <windows.h>
 
@@ -40,13 +41,14 @@ struct TransferRequest {
     int32_t port;
     int32_t clientId;
     ProgressTarget progressTarget;
+    TlsSettings tls;
 };
 
 // Copies the arguments into the process's one request and starts RunTransfer on a new thread.
 // The thread object of the new worker, which deletes itself when the worker ends; null when no
 // thread could be started (no progress message will come then).
 CWinThread* LaunchTransfer(CText payload, CText serverAddress, int32_t port, int32_t clientId,
-                           ProgressTarget progressTarget);
+                           ProgressTarget progressTarget, const TlsSettings& tls = TlsSettings());
 
 // The worker: connects, reads the greeting, sends the frame and reports states 0, 1 and 2 (with
 // the result). request is a TransferRequest*. Never returns: it ends its thread with the result.

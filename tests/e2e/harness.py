@@ -37,6 +37,7 @@ TEXT_TOO_LARGE = "The specified file to send is too large:\n"
 TEXT_READ_FAILED = "The specified file to send could not be read:\n"
 TEXT_SOCKETS_FAILED = "Windows sockets initialization failed."
 TEXT_CONTROLS_FAILED = "Windows common controls initialization failed."
+TEXT_SECURITY_FAILED = "Windows security functions initialization failed."
 TEXT_DIALOG_FAILED = "The progress window could not be opened."
 TEXT_CONFIRM_CANCEL = ("Registration is not complete.\n\n"
                        "Are you sure you want to exit without registering your software?")

@@ -8,7 +8,8 @@ import unittest
 
 from harness import (BAR_FAILURE, BAR_SUCCESS, GOOD_INI, IDCANCEL, IDOK, IDYES, STATUS_DONE, TEXT_CONFIG_MISSING,
                      TEXT_CONFIRM_CANCEL, TEXT_CONTROLS_FAILED, TEXT_DIALOG_FAILED, TEXT_NO_FILE, TEXT_NOT_FOUND,
-                     TEXT_SOCKETS_FAILED, TEXT_TOO_LARGE, TITLE, ParvoletTestCase, free_port, wait_for, windows_path)
+                     TEXT_SECURITY_FAILED, TEXT_SOCKETS_FAILED, TEXT_TOO_LARGE, TITLE, ParvoletTestCase, free_port,
+                     wait_for, windows_path)
 
 
 class StartUpMessageCase(ParvoletTestCase):
@@ -257,6 +258,12 @@ class SystemDllBlocked(StartUpMessageCase):
 
     def test_blocked_common_controls(self):
         self.expect_stop_box("", TEXT_CONTROLS_FAILED, icon="exclamation", dll_overrides="comctl32=d")
+
+    def test_blocked_tls_dlls(self):
+        # Checked even when Tls is off: a transfer must never find them missing half-way.
+        for dll in ("secur32", "crypt32"):
+            with self.subTest(dll=dll):
+                self.expect_stop_box("", TEXT_SECURITY_FAILED, icon="exclamation", dll_overrides=dll + "=d")
 
 
 class DialogCannotBeMade(StartUpMessageCase):

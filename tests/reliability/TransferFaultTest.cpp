@@ -9,15 +9,19 @@
 #include "tests/support/LoopbackPeer.h"
 #include "transfer/Frame.h"
 #include "transfer/ProgressMessages.h"
+#include "transfer/TlsSettings.h"
 #include "transfer/TransferWorker.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -156,12 +160,107 @@ void ServeOnce(SOCKET connection, PeerLog* log, PeerScript script) {
 
 unsigned ThreadsNow() { return CountOwnThreads(); }
 
+// The server behind a TLS front (stunnel, started around this program by
+// tests/reliability/with_tls_front.py): the front decrypts and connects here, to a port fixed
+// when it started, so one listener serves every run, one connection at a time, into the log of
+// the run in progress.
+class BackendBehindFront {
+public:
+    explicit BackendBehindFront(unsigned short port) {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        if (listener_ == INVALID_SOCKET || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listener_, 4) != 0)
+            return;
+        listening_ = true;
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~BackendBehindFront() {
+        stopping_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (listener_ != INVALID_SOCKET) closesocket(listener_);
+    }
+    BackendBehindFront(const BackendBehindFront&) = delete;
+    BackendBehindFront& operator=(const BackendBehindFront&) = delete;
+
+    bool listening() const { return listening_; }
+    void Expect(std::shared_ptr<PeerLog> log, PeerScript script) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_ = std::move(log);
+        script_ = script;
+    }
+    // Waits (bounded) until a connection the run made has been served, then detaches the log.
+    void Finish() {
+        const DWORD start = GetTickCount();
+        while (serving_ && GetTickCount() - start < kRunBoundMs) Sleep(10);
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.reset();
+    }
+
+private:
+    void Serve() {
+        while (!stopping_) {
+            if (!peer::Readable(listener_, 200)) continue;
+            serving_ = true;
+            SOCKET connection = accept(listener_, nullptr, nullptr);
+            if (connection == INVALID_SOCKET) {
+                serving_ = false;
+                continue;
+            }
+            std::shared_ptr<PeerLog> log;
+            PeerScript script;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                log = log_ ? log_ : std::make_shared<PeerLog>();
+                script = script_;
+            }
+            ServeOnce(connection, log.get(), script);
+            closesocket(connection);
+            serving_ = false;
+        }
+    }
+
+    SOCKET listener_ = INVALID_SOCKET;
+    bool listening_ = false;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> serving_{false};
+    std::mutex mutex_;
+    std::shared_ptr<PeerLog> log_;
+    PeerScript script_;
+    std::thread thread_;
+};
+
+// Where a TLS run goes: the front's port, the settings (the front's key pinned) and its backend.
+struct TlsFront {
+    unsigned short port = 0;
+    TlsSettings settings;
+    BackendBehindFront* backend = nullptr;
+};
+
 // One transfer to a fresh peer, with arm() run just before the worker starts.
-RunOutcome RunOnce(const CText& payload, const std::function<void()>& arm, PeerScript script = {}) {
+RunOutcome RunOnce(const CText& payload, const std::function<void()>& arm, PeerScript script = {},
+                   const TlsFront* tls = nullptr) {
     RunOutcome outcome;
     const unsigned threadsBefore = ThreadsNow();
     auto log = std::make_shared<PeerLog>();
-    {
+    if (tls != nullptr) {
+        FinishRecorder recorder;
+        if (!recorder.Valid()) return outcome;
+        tls->backend->Expect(log, script);
+        arm();
+        outcome.launched =
+            LaunchTransfer(payload, "127.0.0.1", tls->port, kClientId, recorder.Target(), tls->settings) != nullptr;
+        if (outcome.launched) outcome.finished = recorder.WaitForFinish(kRunBoundMs);
+        outcome.fired = faults::Fired();
+        outcome.callsMade = faults::CallsMade();
+        faults::Reset();
+        outcome.messages = recorder.messages;
+        outcome.sinksAtFinish = recorder.sinksAtFinish;
+        tls->backend->Finish();
+    } else {
         LoopbackPeer listener([log, script](SOCKET c) { ServeOnce(c, log.get(), script); });
         FinishRecorder recorder;
         if (listener.port() == 0 || !recorder.Valid()) return outcome;
@@ -231,12 +330,13 @@ CText TextOfSize(size_t size) {
 // Fails call 1, 2, ... of a transfer until a run no longer reaches the armed call, and checks
 // every run. Would-block retries make a large send's count vary, so the sweep runs on past the
 // count of the good run until a run ends before the armed call. The number of failures survived.
-unsigned SweepEveryCall(const CText& payload, unsigned goodCount, PeerScript script = {}) {
+unsigned SweepEveryCall(const CText& payload, unsigned goodCount, PeerScript script = {},
+                        const TlsFront* tls = nullptr) {
     unsigned survived = 0;
     for (unsigned k = 1; k <= goodCount + 64; ++k) {
         SCOPED_TRACE("failing call " + std::to_string(k) + " of " + std::to_string(goodCount));
         const DWORD start = GetTickCount();
-        RunOutcome run = RunOnce(payload, [k] { faults::FailCall(k); }, script);
+        RunOutcome run = RunOnce(payload, [k] { faults::FailCall(k); }, script, tls);
         if (std::getenv("RELIABILITY_TRACE") != nullptr)
             std::fprintf(stderr, "call %u: %s, messages %zu, result %d, %lu ms\n", k, run.fired ? "failed" : "not reached",
                          run.messages.size(), run.messages.empty() ? -1 : run.messages.back().second,
@@ -267,8 +367,8 @@ protected:
 
     // A good run first: it counts the calls and makes the process's one-time allocations (the
     // request slot, the thread slot, Winsock's own tables) before any count is compared.
-    unsigned CountGoodRun(const CText& payload, PeerScript script = {}) {
-        RunOutcome good = RunOnce(payload, [] { faults::Reset(); }, script);
+    unsigned CountGoodRun(const CText& payload, PeerScript script = {}, const TlsFront* tls = nullptr) {
+        RunOutcome good = RunOnce(payload, [] { faults::Reset(); }, script, tls);
         ExpectSoundEnd(good, payload);
         EXPECT_EQ(good.messages, (Messages{{0, 0}, {1, 0}, {2, 1}}));
         EXPECT_FALSE(good.fired);
@@ -414,4 +514,34 @@ TEST_F(TransferFaults, AResetReportedDuringTheDrainIsAFailure) {
         EXPECT_EQ(run.messages, (Messages{{0, 0}, {1, 0}, {2, 0}}));
         EXPECT_GT(seen.closeNotificationsChanged + seen.receivesFailed, 0u) << "the staged report never came";
     }
+}
+
+// Through a TLS front: every call in turn, the Schannel and certificate calls among them, fails
+// with one final message, success only for a frame the server behind the front got whole, and no
+// leak. Runs where with_tls_front.py started a front around the program; skipped elsewhere.
+TEST_F(TransferFaults, EveryCallOfATlsTransferCanFailWithoutLeakOrFalseSuccess) {
+    const char* frontPort = std::getenv("PARVOLET_TLS_FRONT_PORT");
+    const char* backendPort = std::getenv("PARVOLET_TLS_BACKEND_PORT");
+    const char* pin = std::getenv("PARVOLET_TLS_PIN");
+    if (frontPort == nullptr || backendPort == nullptr || pin == nullptr) GTEST_SKIP() << "no TLS front around this run";
+    BackendBehindFront backend(static_cast<unsigned short>(std::atoi(backendPort)));
+    ASSERT_TRUE(backend.listening());
+    TlsFront front;
+    front.port = static_cast<unsigned short>(std::atoi(frontPort));
+    front.settings = MakeTlsSettings("1", "", pin, "127.0.0.1");
+    front.backend = &backend;
+    // Large enough for several records and batches, and a wait in the send.
+    const CText payload = TextOfSize(3u << 20);
+    const unsigned n = CountGoodRun(payload, {}, &front);
+    ASSERT_GE(n, 20u) << "a TLS transfer makes the Winsock calls and a dozen security calls";
+    const unsigned survived = SweepEveryCall(payload, n, {}, &front);
+    const ProcessCounters before = ReadProcessCounters();
+    const unsigned again = SweepEveryCall(payload, n, {}, &front);
+    const ProcessCounters after = ReadProcessCounters();
+    std::printf("TLS transfer: about %u calls; failures survived: %u, then %u\nbefore: %s\nafter:  %s\n", n,
+                survived, again, before.Describe().c_str(), after.Describe().c_str());
+    EXPECT_GE(survived + 1 + n / 4, n) << "the sweep stopped early";
+    EXPECT_EQ(after.threads, before.threads);
+    EXPECT_LE(after.kernelHandles, before.kernelHandles + 2);
+    EXPECT_LE(after.privateBytes, before.privateBytes + (4u << 20));
 }

@@ -1,7 +1,8 @@
 // The DLLs the shipped executable names in its import and delay-import directories. The loader
 // resolves a normal import before WinMain, searching the program's own folder first for any DLL
-// that is not a KnownDLL; only KnownDLLs may be imported that way. WSOCK32, WS2_32 and COMCTL32 are not,
-// so they must be delay-loaded (after start-up has limited the search to the system folder).
+// that is not a KnownDLL; only KnownDLLs may be imported that way. WSOCK32, WS2_32, COMCTL32,
+// SECUR32 and CRYPT32 are not, so they must be delay-loaded (after start-up has limited the search
+// to the system folder).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -202,10 +203,10 @@ TEST(ShippedImports, NormalImportsNameOnlyKnownDlls) {
                                            << Listed(imports) << ")";
 }
 
-TEST(ShippedImports, WinsockAndCommonControlsAreDelayLoaded) {
+TEST(ShippedImports, WinsockCommonControlsAndTheTlsDllsAreDelayLoaded) {
     ASSERT_TRUE(Shipped().valid()) << "cannot read " << ShippedExePath() << " as a 32-bit image";
     const std::vector<std::string> delayed = Shipped().DelayImports();
-    for (const char* dll : {"WSOCK32.DLL", "WS2_32.DLL", "COMCTL32.DLL"}) {
+    for (const char* dll : {"WSOCK32.DLL", "WS2_32.DLL", "COMCTL32.DLL", "SECUR32.DLL", "CRYPT32.DLL"}) {
         EXPECT_EQ(1, std::count(delayed.begin(), delayed.end(), dll)) << "delay imports: " << Listed(delayed);
         EXPECT_GT(Shipped().DelayImportedFunctions(dll), 0) << dll << ": no function, or one whose address slot "
                                                             << "does not lead to the delay-load helper";

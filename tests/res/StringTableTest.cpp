@@ -44,6 +44,7 @@ const ExpectedText kTexts[] = {
     {IDS_BAR_WAITING_FOR_SERVER, "Waiting for the server: {percent}% of {size} sent"},
     {IDS_FILE_READ_FAILED, "The specified file to send could not be read:\n"},
     {IDS_CONFIG_READ_FAILED, "The following file could not be read,\nbut is required to continue:\n\nPARVOLET.INI"},
+    {IDS_SECURITY_INIT_FAILED, "Windows security functions initialization failed."},
 };
 
 TEST(StringTable, EveryTextLoadsExactly) {

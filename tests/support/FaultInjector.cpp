@@ -65,6 +65,17 @@ int DefaultError(winsock::Call kind) {
     case Call::Resolve: return WSAHOST_NOT_FOUND;
     case Call::CreateWindow: return ERROR_NOT_ENOUGH_MEMORY;
     case Call::SetTimer: return ERROR_NO_SYSTEM_RESOURCES;
+    // The security calls answer with their own status codes (net/SecurityCalls.h); this is only
+    // the thread's last error beside them.
+    case Call::AcquireCredentials:
+    case Call::InitializeContext:
+    case Call::QueryContext:
+    case Call::Encrypt:
+    case Call::Decrypt:
+    case Call::ApplyControlToken: return ERROR_NOT_ENOUGH_MEMORY;
+    case Call::GetCertificateChain:
+    case Call::VerifyChainPolicy:
+    case Call::HashPublicKey: return ERROR_OUTOFMEMORY;
     }
     return WSAEFAULT;
 }
@@ -111,7 +122,7 @@ bool InjectFailure(Call call, int length) noexcept {
     bool expected = false;
     if (!fired.compare_exchange_strong(expected, true)) return false;
     int error = armedError != 0 ? armedError.load() : faults::DefaultError(call);
-    if (call == Call::CreateWindow || call == Call::SetTimer)
+    if (call == Call::CreateWindow || call == Call::SetTimer || call >= Call::AcquireCredentials)
         ::SetLastError(static_cast<DWORD>(error));
     else
         ::WSASetLastError(error);
