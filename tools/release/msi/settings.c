@@ -11,7 +11,7 @@
 
 #define LINE_CHARS 1022 /* what the program takes of a line at a time */
 #define VALUE_CHARS 1024
-#define FILE_BYTES 65536 /* a settings file beyond this is not ours: it is left unread */
+#define FILE_BYTES 65536 /* of a longer file only this much is read: the settings stand near its top */
 
 static void copy(char *to, const char *from, DWORD length)
 {
