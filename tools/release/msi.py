@@ -81,10 +81,12 @@ def run(args, **kwargs):
 
 
 def build_action(platform, output):
-    """The custom action DLL: no C run-time, no time stamp, so its bytes repeat."""
+    """The custom action DLL: no C run-time, no time stamp, a fixed image base, so its bytes repeat."""
     _, _, prefix, entry, _ = PLATFORMS[platform]
     run([prefix + "-gcc", "-O2", "-Wall", "-Wextra", "-Werror", "-fno-tree-loop-distribute-patterns",
          "-ffile-prefix-map=%s=." % HERE, "-shared", "-nostdlib", "-s", "-Wl,--no-insert-timestamp",
+         # The linker would derive the image base from the output's path, a fresh folder each time.
+         "-Wl,--disable-auto-image-base",
          "-Wl,--kill-at", "-Wl,-e," + entry, "-o", output, os.path.join(HERE, "msi", "settings.c"),
          "-lmsi", "-luser32", "-lkernel32", "-lgcc"])
 
