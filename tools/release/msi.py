@@ -113,13 +113,6 @@ def source(platform, version, url, product_code):
     <Media Id="1" Cabinet="parvolet.cab" EmbedCab="yes"/>
     <MajorUpgrade DowngradeErrorMessage="A newer version of Parvolet is already installed."/>
 %(url_property)s    <Property Id="ARPNOMODIFY" Value="1"/>
-    <Binary Id="SettingsAction" SourceFile=%(action)s/>
-    <CustomAction Id="LocateSettings" Property="ParvoletOldSettings" Value="[%(program_files)s]Parvolet\\Parvolet.ini"/>
-    <CustomAction Id="ReadSettings" BinaryKey="SettingsAction" DllEntry="ReadSettings" Execute="immediate" Return="check"/>
-    <InstallExecuteSequence>
-      <Custom Action="LocateSettings" Before="CostFinalize">NOT (REMOVE~="ALL")</Custom>
-      <Custom Action="ReadSettings" Before="CostFinalize">NOT (REMOVE~="ALL")</Custom>
-    </InstallExecuteSequence>
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="%(program_files)s">
         <Directory Id="ProductFolder" Name="Parvolet">
@@ -132,7 +125,7 @@ def source(platform, version, url, product_code):
 </Wix>
 """ % dict(product=product_code, name=name, version=escape(version), upgrade=codes["UpgradeCode"],
            comments=quoteattr(comments), url_property=url_property, program_files=program_files,
-           action=quoteattr("settings.dll"), components=components, refs=refs)
+           components=components, refs=refs)
 
 
 def idt(path, columns, types, table, rows):
@@ -196,18 +189,25 @@ def main():
             ["s72", "s72", "L255", "s72", "i2"], "RemoveFile",
             [("RemoveSettings", "Program", "Parvolet.ini", "ProductFolder", 2),
              ("RemoveProductFolder", "Program", None, "ProductFolder", 2)])
+        program_files = PLATFORMS[args.platform][1]
         queries = []
         for component, prop, _ in SETTINGS:
             queries += ["INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`, `Condition`) "
                         "VALUES ('%s', '{%s}', 'ProductFolder', %d, '%s')"
                         % (component, CODES[args.platform][component], attributes, prop),
                         "INSERT INTO `FeatureComponents` (`Feature_`, `Component_`) VALUES ('Complete', '%s')" % component]
-        # The order of the actions: the old product goes first (its files, and the INI it wrote, are
-        # removed before the new ones are written); the settings are read and checked before the
-        # components are chosen, since the INI rows' components depend on them.
-        sequence = [("LocateSettings", 950), ("ReadSettings", 960), ("RemoveExistingProducts", 1410)]
-        queries += ["UPDATE `InstallExecuteSequence` SET `Sequence` = %d WHERE `Action` = '%s'" % (n, a)
-                    for a, n in sequence]
+        # The custom actions are added here, not by wixl, which orders their rows differently from
+        # one run to the next. The settings are located, checked and read before the components
+        # are chosen, since the INI rows' components depend on them; the old product goes before
+        # anything is installed (its files, and the INI it wrote, are removed before the new ones
+        # are written).
+        queries += ["INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
+                    "('LocateSettings', 51, 'ParvoletOldSettings', '[%s]Parvolet\\Parvolet.ini')" % program_files,
+                    "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
+                    "('ReadSettings', 1, 'SettingsAction', 'ReadSettings')"]
+        queries += ["INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES "
+                    "('%s', 'NOT (REMOVE~=\"ALL\")', %d)" % (a, n) for a, n in [("LocateSettings", 950), ("ReadSettings", 960)]]
+        queries += ["UPDATE `InstallExecuteSequence` SET `Sequence` = 1410 WHERE `Action` = 'RemoveExistingProducts'"]
         queries += ["INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('%s', %d)" % (a, n)
                     for a, n in [("RemoveIniValues", 3100), ("WriteIniValues", 5100)]]
         queries += ["INSERT INTO `CustomAction` (`Action`, `Type`, `Target`) VALUES ('PreventDowngrade', 19, "
@@ -217,8 +217,12 @@ def main():
         # Public properties reach the server side of a per-machine install only when listed as secure.
         queries.append("UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;%s' "
                        "WHERE `Property` = 'SecureCustomProperties'" % ";".join(p for _, p, _ in SETTINGS))
+        os.mkdir(os.path.join(stage, "Binary"))
+        shutil.copyfile(os.path.join(stage, "settings.dll"), os.path.join(stage, "Binary", "SettingsAction.dll"))
+        idt(os.path.join(stage, "Binary.idt"), ["Name", "Data"], ["s72", "v0"], "Binary",
+            [("SettingsAction", "SettingsAction.dll")])
         command = faked + ["msibuild", partial, "-i", os.path.join(stage, "IniFile.idt"),
-                           "-i", os.path.join(stage, "RemoveFile.idt")]
+                           "-i", os.path.join(stage, "RemoveFile.idt"), "-i", os.path.join(stage, "Binary.idt")]
         for query in queries:
             command += ["-q", query]
         run(command, env=env, cwd=stage)
