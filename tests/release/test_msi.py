@@ -17,6 +17,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 import zipfile
@@ -97,9 +98,13 @@ class Prefix:
         self.run(["cmd.exe", "/c", "exit"])
 
     def run(self, args, timeout=WAIT_SECONDS):
-        result = subprocess.run([self.wine] + args, env=self.env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
-        return result.returncode, result.stdout.decode("utf-8", "replace")
+        # Output to a file, not a pipe: a helper process that Wine starts (the custom action server
+        # of the other width) may outlive the command and would hold a pipe open.
+        with tempfile.TemporaryFile() as output:
+            result = subprocess.run([self.wine] + args, env=self.env, stdin=subprocess.DEVNULL,
+                                    stdout=output, stderr=subprocess.STDOUT, timeout=timeout)
+            output.seek(0)
+            return result.returncode, output.read().decode("utf-8", "replace")
 
     def unix(self, folder):
         return os.path.join(self.path, "drive_c", folder)
@@ -111,8 +116,9 @@ class Prefix:
             data = f.read()
         return status, data.decode("utf-16" if data.startswith(b"\xff\xfe") else "latin-1", "replace")
 
-    def uninstall_entries(self):
-        """Display name and version of each Parvolet entry in Add/Remove Programs (both views)."""
+    def uninstall_entries(self, codes=False):
+        """Display name, version and URL of each Parvolet entry in Add/Remove Programs (both
+        views); with codes, the product codes that name the entries instead."""
         entries = []
         for view in ("Software", "Software\\Wow6432Node"):
             key = "HKLM\\%s\\Microsoft\\Windows\\CurrentVersion\\Uninstall" % view
@@ -122,7 +128,9 @@ class Prefix:
                 if name and "Parvolet" in name.group(1):
                     version = re.search(r"DisplayVersion\s+REG_SZ\s+(.*)", block)
                     url = re.search(r"URLInfoAbout\s+REG_SZ\s+(.*)", block)
-                    entries.append((name.group(1).strip(), version.group(1).strip() if version else "",
+                    code = re.search(r"\\Uninstall\\(\{[0-9A-F-]+\})", block)
+                    entries.append(code.group(1) if codes else
+                                   (name.group(1).strip(), version.group(1).strip() if version else "",
                                     url.group(1).strip() if url else ""))
         return sorted(entries)
 
@@ -160,6 +168,11 @@ class Installs:
     @classmethod
     def tearDownClass(cls):
         cls.prefix.close()
+
+    def setUp(self):
+        # A case that failed half-way must not leave its products to the next one.
+        for code in self.prefix.uninstall_entries(codes=True):
+            self.prefix.msiexec("/x", code, "/qn")
 
     def install_folder(self):
         return self.prefix.unix(os.path.join(self.folder, "Parvolet"))

@@ -88,7 +88,7 @@ def build_action(platform, output):
          # The linker would derive the image base from the output's path, a fresh folder each time.
          "-Wl,--disable-auto-image-base",
          "-Wl,--kill-at", "-Wl,-e," + entry, "-o", output, os.path.join(HERE, "msi", "settings.c"),
-         "-lmsi", "-luser32", "-lkernel32", "-lgcc"])
+         "-lmsi", "-luser32", "-lkernel32"])
 
 
 def source(platform, version, url, product_code):
@@ -165,7 +165,6 @@ def main():
         for name in [m for _, m in FILES] + ["settings.dll"]:
             with open(os.path.join(stage, name), "rb") as f:
                 digest.update(f.read())
-        package_code = "{%s}" % str(uuid.uuid5(NAMESPACE, "package " + digest.hexdigest())).upper()
         wxs = os.path.join(stage, "parvolet.wxs")
         with open(wxs, "w", encoding="utf-8") as f:
             f.write(text)
@@ -226,6 +225,12 @@ def main():
         for query in queries:
             command += ["-q", query]
         run(command, env=env, cwd=stage)
+        # Everything that makes the bytes names the package.
+        digest.update("\n".join(queries).encode("utf-8"))
+        for name in ("IniFile.idt", "RemoveFile.idt", "Binary.idt"):
+            with open(os.path.join(stage, name), "rb") as f:
+                digest.update(f.read())
+        package_code = "{%s}" % str(uuid.uuid5(NAMESPACE, "package " + digest.hexdigest())).upper()
         run(faked + ["msibuild", partial, "-s", "Parvolet %s (%s)" % (args.version, PLATFORMS[args.platform][4]),
                      "Parvolet", "%s;1033" % ("x64" if args.platform == "win64" else "Intel"), package_code],
             env=env, cwd=stage)
