@@ -2,20 +2,24 @@
 # Builds the release packages, each from a fresh build folder: the 32-bit parvolet.exe (the
 # "release" preset) into build/release/parvolet-<version>-win32.zip and the 64-bit one (the
 # "release64" preset) into build/release/parvolet-<version>-win64.zip, each with Parvolet.ini,
-# README.txt, THIRD-PARTY-NOTICES.txt, the CycloneDX SBOM parvolet.cdx.json and SHA256SUMS. The
-# version is the one in CMakeLists.txt. PARVOLET_BUILD_DIR moves build/.
+# README.txt, THIRD-PARTY-NOTICES.txt, the CycloneDX SBOM parvolet.cdx.json and SHA256SUMS; beside
+# each zip the Windows Installer package of the same files, parvolet-<version>-win32.msi and
+# -win64.msi (tools/release/msi.py), and a SHA256SUMS of all four. The version is the one in
+# CMakeLists.txt. PARVOLET_BUILD_DIR moves build/.
 # Options:
-#   --sign CERT.p12       sign both exes (Authenticode, SHA-256) before they are packaged; the
-#                         password comes from PARVOLET_SIGN_PASSWORD or --password-file, never
-#                         from the command line
+#   --sign CERT.p12       sign both exes (Authenticode, SHA-256) before they are packaged, and
+#                         both MSIs; the password comes from PARVOLET_SIGN_PASSWORD or
+#                         --password-file, never from the command line
 #   --password-file FILE  the PKCS#12 file's password (its first line)
-#   --url URL             the publisher's URL written into the signature (required with --sign)
+#   --url URL             the publisher's URL, written into the signatures (required with --sign)
+#                         and into the MSIs' summary and uninstall entry
 #   --timestamp URL       also have the signature time-stamped by this RFC 3161 server
 #   --ca CA.pem           the CA that --check verifies the signatures against (required for
 #                         --check with --sign)
-#   --check               also build a copy of the source in another folder and compare both exes
-#                         and both zips byte for byte; verify each signature and that removing it
-#                         gives back the unsigned exe; check the notices against the link map and
+#   --check               also build a copy of the source in another folder and compare both exes,
+#                         both zips and both MSIs byte for byte; verify each signature (the
+#                         MSIs' too) and that removing an exe's gives back the unsigned exe;
+#                         check the SHA256SUMS beside the packages, the notices against the link map and
 #                         the SBOM against the official schema and the files' sums; run each
 #                         packaged exe end to end (tools/release/smoke.sh). Exits non-zero when any
 #                         of it fails.
@@ -24,7 +28,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${PARVOLET_BUILD_DIR:-$root/build}"
 out="$build/release"
 check=0 sign="" password_file="" url="" timestamp="" ca=""
-usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --check) check=1 ;;
@@ -52,7 +56,7 @@ if [ -n "$sign" ]; then
   fi
   [ "$check" -eq 0 ] || [ -n "$ca" ] || { echo "make-release: --check of signed exes needs --ca CA.pem" >&2; exit 64; }
 else
-  [ -z "$password_file$url$timestamp$ca" ] || { echo "make-release: signing options without --sign" >&2; exit 64; }
+  [ -z "$password_file$timestamp$ca" ] || { echo "make-release: signing options without --sign" >&2; exit 64; }
 fi
 for f in sign password_file ca; do
   [ -z "${!f}" ] || [ -f "${!f}" ] || { echo "make-release: no file ${!f}" >&2; exit 64; }
@@ -61,7 +65,8 @@ done
 
 missing=0
 tools=(cmake ninja python3 i686-w64-mingw32-g++-posix i686-w64-mingw32-windres
-       x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres dpkg-query)
+       x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres dpkg-query wixl msibuild faketime
+       i686-w64-mingw32-gcc x86_64-w64-mingw32-gcc)
 [ -z "$sign" ] || tools+=(osslsigncode)
 [ "$check" -eq 0 ] || tools+=(node npm)
 for tool in "${tools[@]}"; do
@@ -98,10 +103,11 @@ if [ -n "$sign" ] && [ -z "$password_file" ]; then
   (umask 077 && printf '%s' "$PARVOLET_SIGN_PASSWORD" >"$password_file")
 fi
 
-# sign_exe UNSIGNED SIGNED: SHA-256, the program's name and the publisher's URL, the commit's time.
+# sign_exe UNSIGNED SIGNED [OPTION...]: SHA-256, the program's name and the publisher's URL, the
+# commit's time.
 sign_exe() {
   local args=(sign -pkcs12 "$sign" -readpass "$password_file" -h sha256 -n Parvolet -i "$url"
-              -time "$date_epoch")
+              -time "$date_epoch" "${@:3}")
   [ -z "$timestamp" ] || args+=(-ts "$timestamp")
   rm -f "$2"
   osslsigncode "${args[@]}" -in "$1" -out "$2" >"$2.log" 2>&1 ||
@@ -132,6 +138,14 @@ build_package() {
     --ini "$source/tools/release/Parvolet.ini" --readme "$source/README.md" \
     --map "$tree/app/parvolet.map" --version "$version" --platform "$platform" \
     --date "$date_epoch" --output "$tree/parvolet-$version-$platform.zip"
+  python3 "$source/tools/release/msi.py" --zip "$tree/parvolet-$version-$platform.zip" \
+    --platform "$platform" --version "$version" --url "$url" --date "$date_epoch" \
+    --output "$tree/parvolet-$version-$platform.msi" || return 1
+  if [ -n "$sign" ]; then
+    # The MSI's digital signature extension covers its summary and the names of its streams too.
+    sign_exe "$tree/parvolet-$version-$platform.msi" "$tree/signed/parvolet-$version-$platform.msi" -add-msi-dse ||
+      return 1
+  fi
   echo "$version" >"$tree/version"
 }
 
@@ -147,12 +161,17 @@ build_all() {
 mkdir -p "$out"
 build_all "$root" 1
 version="$(cat "$out/win32-1/version")"
+shipped=()
 for entry in "${packages[@]}"; do
   read -r _ platform _ <<<"$entry"
-  zip_name="parvolet-$version-$platform.zip"
+  zip_name="parvolet-$version-$platform.zip" msi_name="parvolet-$version-$platform.msi"
   cp "$out/$platform-1/$zip_name" "$out/$zip_name"
-  echo "make-release: wrote $out/$zip_name${sign:+ (signed)}"
+  cp "$out/$platform-1/${sign:+signed/}$msi_name" "$out/$msi_name"
+  shipped+=("$zip_name" "$msi_name")
+  echo "make-release: wrote $out/$zip_name and $out/$msi_name${sign:+ (signed)}"
 done
+(cd "$out" && sha256sum "${shipped[@]}" >SHA256SUMS.partial && mv SHA256SUMS.partial SHA256SUMS)
+echo "make-release: wrote $out/SHA256SUMS"
 
 if [ "$check" -eq 1 ]; then
   # The second build starts from a copy of the source in another folder, into other build
@@ -177,8 +196,8 @@ if [ "$check" -eq 1 ]; then
       # the unsigned one, which the signature check below makes sure of.
       echo "make-release: $platform: time-stamped, so the signed exe and the zip are not compared"
     else
-      pairs+=("parvolet-$version-$platform.zip")
-      [ -z "$sign" ] || pairs+=("signed/parvolet.exe")
+      pairs+=("parvolet-$version-$platform.zip" "parvolet-$version-$platform.msi")
+      [ -z "$sign" ] || pairs+=("signed/parvolet.exe" "signed/parvolet-$version-$platform.msi")
     fi
     for pair in "${pairs[@]}"; do
       a="$out/$platform-1/$pair" b="$out/$platform-2/$pair"
@@ -215,9 +234,18 @@ if [ "$check" -eq 1 ]; then
     if [ -n "$sign" ]; then
       bash "$root/tools/release/verify-signature.sh" "$unpacked/parvolet.exe" \
         "$out/$platform-1/app/parvolet.exe" "$ca" || status=1
+      if osslsigncode verify -CAfile "$ca" -in "$out/parvolet-$version-$platform.msi" >"$unpacked.msi-verify.log" 2>&1; then
+        echo "make-release: $platform: the MSI's signature verifies against $(basename "$ca")"
+      else
+        grep -E 'MISMATCH|failed|error|Error' "$unpacked.msi-verify.log" | head -n 5 >&2
+        echo "make-release: $platform: the MSI's signature does NOT verify" >&2
+        status=1
+      fi
     fi
     PARVOLET_BUILD_DIR="$build" bash "$root/tools/release/smoke.sh" "$unpacked/parvolet.exe" "$width" || status=1
   done
+  (cd "$out" && sha256sum --quiet -c SHA256SUMS) ||
+    { echo "make-release: SHA256SUMS does not match the packages" >&2; status=1; }
   [ "$status" -eq 0 ] && echo "make-release: check passed" || echo "make-release: check FAILED" >&2
   exit "$status"
 fi

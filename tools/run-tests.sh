@@ -81,6 +81,16 @@ release_passed=$(sed -nE 's/^release: ([0-9]+) passed.*/\1/p' <<<"$release_line"
 release_failed=$(sed -nE 's/.* ([0-9]+) failed$/\1/p' <<<"$release_line")
 [ -n "$release_line" ] || release_failed=1
 
+# The MSIs of that release under Wine's msiexec (tests/release/test_msi.py; counted the same way).
+msi_log="$build/msi-test.log"
+PARVOLET_BUILD_DIR="$build" python3 "$root/tests/release/test_msi.py" 2>&1 | tee "$msi_log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+msi_line=$(grep -E '^msi: [0-9]+ passed, [0-9]+ failed$' "$msi_log" | tail -n 1)
+summary+=("${msi_line:-msi: FAILED before its count}")
+msi_passed=$(sed -nE 's/^msi: ([0-9]+) passed.*/\1/p' <<<"$msi_line")
+msi_failed=$(sed -nE 's/.* ([0-9]+) failed$/\1/p' <<<"$msi_line")
+[ -n "$msi_line" ] || msi_failed=1
+
 if [ -x "$root/tests/fuzz/run-fuzzers.sh" ] && [ "$fuzz_seconds" -gt 0 ]; then
   if bash "$root/tests/fuzz/run-fuzzers.sh" "$fuzz_seconds"; then
     summary+=("fuzz: no findings in ${fuzz_seconds} s per target")
@@ -102,6 +112,7 @@ for log in "${logs[@]}"; do
   passed=$((passed + total - bad)); failed=$((failed + bad))
 done
 passed=$((passed + ${release_passed:-0})); failed=$((failed + ${release_failed:-0}))
+passed=$((passed + ${msi_passed:-0})); failed=$((failed + ${msi_failed:-0}))
 echo "time: $((SECONDS - started)) s"
 echo "tests: $passed passed, $failed failed"
 exit $status

@@ -1,4 +1,4 @@
-"""The release as a vendor ships it: both zips signed with a certificate made here for the run (a
+"""The release as a vendor ships it: both zips and both MSIs signed with a certificate made here for the run (a
 throwaway CA and code-signing key, nothing kept), then `make-release.sh --sign ... --check`, which
 rebuilds from a copy and compares, verifies the signatures, checks the notices and the SBOM and runs
 both signed exes end to end. The cases after it feed the same checks what they must refuse.
@@ -103,6 +103,14 @@ class SignedRelease(unittest.TestCase):
             with self.subTest(platform=platform):
                 self.assertRegex(self.output, r"%s signed/parvolet.exe is identical in both builds" % platform)
                 self.assertRegex(self.output, r"%s parvolet-.*\.zip is identical in both builds" % platform)
+                self.assertRegex(self.output, r"%s signed/parvolet-.*\.msi is identical in both builds" % platform)
+                msi = os.path.join(RELEASE, "parvolet-%s-%s.msi" % (self.version, platform))
+                verify = run(["osslsigncode", "verify", "-CAfile", self.ca, "-in", msi])
+                self.assertEqual(0, verify.returncode, verify.stdout + verify.stderr)
+                self.assertIn("URL description: " + URL, verify.stdout)
+                info = run(["msiinfo", "suminfo", msi]).stdout
+                self.assertIn("Subject: Parvolet %s (%s-bit)" % (self.version, platform[3:]), info)
+                self.assertIn(URL, info)
                 exe = os.path.join(WORK, "parvolet-%s.exe" % platform)
                 with open(exe, "wb") as f:
                     f.write(self.member(platform, "parvolet.exe"))
