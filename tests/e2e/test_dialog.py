@@ -347,8 +347,11 @@ class LostWriteNotifications(DialogCase):
         if not self.exe:
             self.skipTest("PARVOLET_STAGED_EXE must name the test build")
         log = os.path.join(self.folder, "staging.log")
-        payload = bytes(range(97, 123)) * ((12 << 20) // 26)
-        receiver = self.start_receiver()
+        # The server holds off reading for a second, so that the frame, larger than every buffer
+        # on the way, meets a full one whatever the machine's pace: a fast reader never let a send
+        # be refused, and nothing was staged.
+        payload = bytes(range(97, 123)) * ((32 << 20) // 26)
+        receiver = self.start_receiver(read_delay=1)
         self.run_program(receiver.port, payload=payload,
                          environment={"PARVOLET_STAGE_REPORTS": "lose-write-notifications",
                                       "PARVOLET_STAGE_LOG": windows_path(log)})
