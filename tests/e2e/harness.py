@@ -265,11 +265,18 @@ class ParvoletTestCase(unittest.TestCase):
             env["WINEDLLOVERRIDES"] = dll_overrides
         env.update(environment or {})
         program = windows_path(os.path.join(self.program_folder, "parvolet.exe"))
-        self.launcher = subprocess.Popen([self.wine_run, self.dlgdrive, "launch", program], cwd=self.folder,
-                                         env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        line = LineReader(self.launcher.stdout).readline(WAIT_SECONDS)
-        if not line or not line.startswith("PID "):
-            raise AssertionError("parvolet.exe did not start (launcher said %r)" % line)
+        # The launcher's own errors are kept (outside the test's folder, whose listing some tests
+        # read), so that a launch that fails before the program starts says what Wine said.
+        with tempfile.TemporaryFile() as errors:
+            self.launcher = subprocess.Popen([self.wine_run, self.dlgdrive, "launch", program], cwd=self.folder,
+                                             env=env, stdout=subprocess.PIPE, stderr=errors)
+            line = LineReader(self.launcher.stdout).readline(WAIT_SECONDS)
+            if not line or not line.startswith("PID "):
+                status = self.launcher.poll()
+                errors.seek(0)
+                said = errors.read().decode("utf-8", "replace")[-2000:]
+                raise AssertionError("parvolet.exe did not start (launcher said %r, exit status %r, errors %r)"
+                                     % (line, status, said))
         self.pid = int(line.split()[1])
 
     def exit_code(self, timeout=WAIT_SECONDS):
