@@ -100,6 +100,17 @@ def free_port():
     raise AssertionError("no free loopback port below %d" % first)
 
 
+def stop_process(process, grace_seconds=10):
+    """Ends a child politely, then for good if it lingers past grace_seconds, and reaps it."""
+    if process.poll() is None:
+        process.terminate()
+    try:
+        process.wait(timeout=grace_seconds)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait(timeout=grace_seconds)
+
+
 def wait_for(predicate, timeout=WAIT_SECONDS, interval=0.05, message="condition"):
     """Polls predicate until it returns a true value and returns that value."""
     timeout = stretched(timeout)

@@ -14,6 +14,8 @@ import socket
 import subprocess
 import time
 
+from harness import stop_process
+
 SYSTEM_BUNDLE = "/etc/ssl/certs/ca-certificates.crt"
 
 
@@ -120,13 +122,7 @@ class StunnelFront:
             return ""
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(timeout=10)
+        stop_process(self.process)
 
 
 def trusting_bundle(ca_cert, folder):
