@@ -44,8 +44,28 @@ def report_head(title, env, script, raw):
             "Made by `bench/%s`; the raw figures are in %s." % (script, raw), ""]
 
 
-def add_build_arguments(parser, before_help):
-    """The options of a run of two builds in one Wine session; absolute_paths completes them."""
+def write_results(folder, stem, results, report):
+    """The raw figures as STEM.json and report(results) as STEM.md in folder, with the load after
+    the run."""
+    results["environment"]["load_after"] = "%.2f %.2f %.2f" % os.getloadavg()
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, stem + ".json"), "w") as f:
+        json.dump(results, f, indent=1)
+    with open(os.path.join(folder, stem + ".md"), "w") as f:
+        f.write(report(results))
+
+
+def report_text(lines, notes):
+    """The report's lines and then its notes, each a paragraph of its own."""
+    for note in notes:
+        lines += ["", note]
+    return "\n".join(lines) + "\n"
+
+
+def build_arguments(description, before_help):
+    """A parser with the options of a run of two builds in one Wine session; absolute_paths
+    completes what it parsed."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--native-build", required=True)
     parser.add_argument("--win-build", required=True, help="gives the Wine prefix, wine-run and dlgdrive")
     parser.add_argument("--before", required=True, help=before_help)
@@ -55,6 +75,7 @@ def add_build_arguments(parser, before_help):
     parser.add_argument("--work", default=os.path.join(bench.HERE, "work"))
     parser.add_argument("--results", default=os.path.join(bench.HERE, "results"))
     parser.add_argument("--keep-files", action="store_true")
+    return parser
 
 
 def absolute_paths(options):
@@ -123,12 +144,7 @@ class Comparison:
             if b.driver:
                 b.driver.close()
             b.wine.stop()
-        results["environment"]["load_after"] = "%.2f %.2f %.2f" % os.getloadavg()
-        os.makedirs(self.options.results, exist_ok=True)
-        with open(os.path.join(self.options.results, "compare.json"), "w") as f:
-            json.dump(results, f, indent=1)
-        with open(os.path.join(self.options.results, "compare.md"), "w") as f:
-            f.write(report(results))
+        write_results(self.options.results, "compare", results, report)
 
 
 def report(results):
@@ -163,14 +179,11 @@ def report(results):
     for entry in results["sizes"]:
         lines.append("- %s: %s; %s" % (payloads.human_size(entry["size"]), wire_runs(entry["before"]["wire_seconds"]),
                                       wire_runs(entry["after"]["wire_seconds"])))
-    for note in results["notes"]:
-        lines += ["", note]
-    return "\n".join(lines) + "\n"
+    return report_text(lines, results["notes"])
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__)
-    add_build_arguments(parser, "the build to compare against")
+    parser = build_arguments(__doc__, "the build to compare against")
     parser.add_argument("--sizes", default="256M,1G",
                         type=lambda text: [payloads.parse_size(s) for s in text.split(",") if s])
     parser.add_argument("--pairs", type=int, default=5)

@@ -2,8 +2,6 @@
 # receiver, against the same exe in plain TCP, the build before TLS in plain TCP (the plain path
 # must not get slower), and socat OPENSSL: sending the same frame into the same front. The runs
 # alternate on one receiver, one Wine server and one dialog driver. Writes tls.json and tls.md.
-import argparse
-import json
 import os
 import shutil
 import socket
@@ -14,7 +12,8 @@ import tempfile
 import bench
 import measure
 import payloads
-from compare import absolute_paths, add_build_arguments, copy_programs, median, report_head, wire_runs
+from compare import (absolute_paths, build_arguments, copy_programs, median, report_head, report_text, wire_runs,
+                     write_results)
 
 sys.path.insert(0, os.path.join(bench.HERE, "..", "tests", "e2e"))
 import tls_front  # noqa: E402
@@ -108,12 +107,7 @@ class TlsBench:
                 b.driver.close()
             b.wine.stop()
             shutil.rmtree(self.keys, True)
-        results["environment"]["load_after"] = "%.2f %.2f %.2f" % os.getloadavg()
-        os.makedirs(self.options.results, exist_ok=True)
-        with open(os.path.join(self.options.results, "tls.json"), "w") as f:
-            json.dump(results, f, indent=1)
-        with open(os.path.join(self.options.results, "tls.md"), "w") as f:
-            f.write(report(results))
+        write_results(self.options.results, "tls", results, report)
 
 
 def report(results):
@@ -145,14 +139,11 @@ def report(results):
         "Each run's wire seconds:", ""]
     for name in KINDS:
         lines.append("- %s: %s" % (name, wire_runs(timed[name]["wire_seconds"])))
-    for note in results["notes"]:
-        lines += ["", note]
-    return "\n".join(lines) + "\n"
+    return report_text(lines, results["notes"])
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__)
-    add_build_arguments(parser, "the build before TLS")
+    parser = build_arguments(__doc__, "the build before TLS")
     parser.add_argument("--size", default="256M", type=payloads.parse_size)
     parser.add_argument("--rounds", type=int, default=5)
     options = parser.parse_args(argv)
