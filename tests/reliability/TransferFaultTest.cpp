@@ -240,6 +240,17 @@ struct TlsFront {
     BackendBehindFront* backend = nullptr;
 };
 
+// After the launch: the end of a launched run, what the armed fault saw (then disarmed), and the
+// messages the run posted.
+void AwaitAndRecord(RunOutcome& outcome, FinishRecorder& recorder) {
+    if (outcome.launched) outcome.finished = recorder.WaitForFinish(kRunBoundMs);
+    outcome.fired = faults::Fired();
+    outcome.callsMade = faults::CallsMade();
+    faults::Reset();
+    outcome.messages = recorder.messages;
+    outcome.sinksAtFinish = recorder.sinksAtFinish;
+}
+
 // One transfer to a fresh peer, with arm() run just before the worker starts.
 RunOutcome RunOnce(const CText& payload, const std::function<void()>& arm, PeerScript script = {},
                    const TlsFront* tls = nullptr) {
@@ -253,12 +264,7 @@ RunOutcome RunOnce(const CText& payload, const std::function<void()>& arm, PeerS
         arm();
         outcome.launched =
             LaunchTransfer(payload, "127.0.0.1", tls->port, kClientId, recorder.Target(), tls->settings) != nullptr;
-        if (outcome.launched) outcome.finished = recorder.WaitForFinish(kRunBoundMs);
-        outcome.fired = faults::Fired();
-        outcome.callsMade = faults::CallsMade();
-        faults::Reset();
-        outcome.messages = recorder.messages;
-        outcome.sinksAtFinish = recorder.sinksAtFinish;
+        AwaitAndRecord(outcome, recorder);
         tls->backend->Finish();
     } else {
         LoopbackPeer listener([log, script](SOCKET c) { ServeOnce(c, log.get(), script); });
@@ -266,12 +272,7 @@ RunOutcome RunOnce(const CText& payload, const std::function<void()>& arm, PeerS
         if (listener.port() == 0 || !recorder.Valid()) return outcome;
         arm();
         outcome.launched = LaunchTransfer(payload, "localhost", listener.port(), kClientId, recorder.Target()) != nullptr;
-        if (outcome.launched) outcome.finished = recorder.WaitForFinish(kRunBoundMs);
-        outcome.fired = faults::Fired();
-        outcome.callsMade = faults::CallsMade();
-        faults::Reset();
-        outcome.messages = recorder.messages;
-        outcome.sinksAtFinish = recorder.sinksAtFinish;
+        AwaitAndRecord(outcome, recorder);
     } // the peer stops waiting for a connection that will not come, or ends its session
     outcome.peer = *log;
     outcome.accepted = log->accepted;
