@@ -20,16 +20,74 @@ def median(values):
     return statistics.median(values) if values else None
 
 
+def wire_runs(values):
+    """Each run's wire seconds in a row, "-" for a run that failed."""
+    return " ".join("-" if v is None else "%.4f" % v for v in values)
+
+
+def copy_programs(work, stem, programs):
+    """Each (name, exe) copied as parvolet.exe into a folder of its own under work: {name: folder}."""
+    folders = {}
+    for name, exe in programs:
+        folder = os.path.join(work, stem + name)
+        os.makedirs(folder, exist_ok=True)
+        shutil.copy2(exe, os.path.join(folder, "parvolet.exe"))
+        folders[name] = folder
+    return folders
+
+
+def report_head(title, env, script, raw):
+    """A report's first lines: its title, the machine, the date and load, and what made it."""
+    return ["# " + title, "",
+            "Machine: %s, %s cores, %s; %s; %s." % (env["cpu"], env["cores"], env["ram"], env["wine"], env["kernel"]),
+            "Date: %s. Load average before: %s; after: %s." % (env["date"], env["load_before"], env["load_after"]),
+            "Made by `bench/%s`; the raw figures are in %s." % (script, raw), ""]
+
+
+def write_results(folder, stem, results, report):
+    """The raw figures as STEM.json and report(results) as STEM.md in folder, with the load after
+    the run."""
+    results["environment"]["load_after"] = "%.2f %.2f %.2f" % os.getloadavg()
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, stem + ".json"), "w") as f:
+        json.dump(results, f, indent=1)
+    with open(os.path.join(folder, stem + ".md"), "w") as f:
+        f.write(report(results))
+
+
+def report_text(lines, notes):
+    """The report's lines and then its notes, each a paragraph of its own."""
+    for note in notes:
+        lines += ["", note]
+    return "\n".join(lines) + "\n"
+
+
+def build_arguments(description, before_help):
+    """A parser with the options of a run of two builds in one Wine session; absolute_paths
+    completes what it parsed."""
+    parser = argparse.ArgumentParser(description=description)
+    parser.add_argument("--native-build", required=True)
+    parser.add_argument("--win-build", required=True, help="gives the Wine prefix, wine-run and dlgdrive")
+    parser.add_argument("--before", required=True, help=before_help)
+    parser.add_argument("--after", required=True)
+    parser.add_argument("--display", default=os.environ.get("DISPLAY", ""))
+    parser.add_argument("--timeout", type=float, default=120.0)
+    parser.add_argument("--work", default=os.path.join(bench.HERE, "work"))
+    parser.add_argument("--results", default=os.path.join(bench.HERE, "results"))
+    parser.add_argument("--keep-files", action="store_true")
+    return parser
+
+
+def absolute_paths(options):
+    for name in ("native_build", "win_build", "work", "results", "before", "after"):
+        setattr(options, name, os.path.abspath(getattr(options, name)))
+
+
 class Comparison:
     def __init__(self, options):
         self.options = options
         self.bench = bench.Bench(options)
-        self.programs = {}
-        for name, exe in (("before", options.before), ("after", options.after)):
-            folder = os.path.join(self.bench.work, "compare-" + name)
-            os.makedirs(folder, exist_ok=True)
-            shutil.copy2(exe, os.path.join(folder, "parvolet.exe"))
-            self.programs[name] = folder
+        self.programs = copy_programs(self.bench.work, "compare-", (("before", options.before), ("after", options.after)))
 
     def use(self, name, port):
         self.bench.program_dir = self.programs[name]
@@ -86,21 +144,12 @@ class Comparison:
             if b.driver:
                 b.driver.close()
             b.wine.stop()
-        results["environment"]["load_after"] = "%.2f %.2f %.2f" % os.getloadavg()
-        os.makedirs(self.options.results, exist_ok=True)
-        with open(os.path.join(self.options.results, "compare.json"), "w") as f:
-            json.dump(results, f, indent=1)
-        with open(os.path.join(self.options.results, "compare.md"), "w") as f:
-            f.write(report(results))
+        write_results(self.options.results, "compare", results, report)
 
 
 def report(results):
     env = results["environment"]
-    lines = [
-        "# Two builds compared on the wire figure", "",
-        "Machine: %s, %s cores, %s; %s; %s." % (env["cpu"], env["cores"], env["ram"], env["wine"], env["kernel"]),
-        "Date: %s. Load average before: %s; after: %s." % (env["date"], env["load_before"], env["load_after"]),
-        "Made by `bench/compare.py`; the raw figures are in compare.json.", "",
+    lines = report_head("Two builds compared on the wire figure", env, "compare.py", "compare.json") + [
         "Wire: the receiver's own time from accepting the connection until the client closed it; total: from "
         "process start until the receiver holds the whole frame. The runs alternate between the two builds "
         "(%d pairs per size, the order inside a pair alternating) against one receiver without digest; one "
@@ -128,35 +177,22 @@ def report(results):
     lines.append("Each run's wire seconds (before; after):")
     lines.append("")
     for entry in results["sizes"]:
-        lines.append("- %s: %s; %s" % (payloads.human_size(entry["size"]),
-                                      " ".join("-" if v is None else "%.4f" % v for v in entry["before"]["wire_seconds"]),
-                                      " ".join("-" if v is None else "%.4f" % v for v in entry["after"]["wire_seconds"])))
-    for note in results["notes"]:
-        lines += ["", note]
-    return "\n".join(lines) + "\n"
+        lines.append("- %s: %s; %s" % (payloads.human_size(entry["size"]), wire_runs(entry["before"]["wire_seconds"]),
+                                      wire_runs(entry["after"]["wire_seconds"])))
+    return report_text(lines, results["notes"])
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--native-build", required=True)
-    parser.add_argument("--win-build", required=True, help="gives the Wine prefix, wine-run and dlgdrive")
-    parser.add_argument("--before", required=True, help="the build to compare against")
-    parser.add_argument("--after", required=True)
-    parser.add_argument("--display", default=os.environ.get("DISPLAY", ""))
+    parser = build_arguments(__doc__, "the build to compare against")
     parser.add_argument("--sizes", default="256M,1G",
                         type=lambda text: [payloads.parse_size(s) for s in text.split(",") if s])
     parser.add_argument("--pairs", type=int, default=5)
-    parser.add_argument("--timeout", type=float, default=120.0)
-    parser.add_argument("--work", default=os.path.join(bench.HERE, "work"))
-    parser.add_argument("--results", default=os.path.join(bench.HERE, "results"))
-    parser.add_argument("--keep-files", action="store_true")
     parser.add_argument("--environment", action="append", default=[], metavar="NAME=VALUE",
                         help="a variable both builds run with (such as a test build's staging); repeatable")
     options = parser.parse_args(argv)
     options.runs = options.pairs
     options.environment = dict(item.split("=", 1) for item in options.environment)
-    for name in ("native_build", "win_build", "work", "results", "before", "after"):
-        setattr(options, name, os.path.abspath(getattr(options, name)))
+    absolute_paths(options)
     Comparison(options).run()
 
 

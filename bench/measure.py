@@ -5,8 +5,12 @@ import os
 import queue
 import statistics
 import subprocess
+import sys
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from harness import stop_process  # noqa: E402
 
 
 class Receiver:
@@ -49,13 +53,7 @@ class Receiver:
             raise TimeoutError("the receiver reported no connection within %.0f s" % timeout)
 
     def close(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        stop_process(self.process)
         for stream in (self.process.stdout, self.process.stderr):
             if stream:
                 stream.close()

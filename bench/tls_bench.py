@@ -2,12 +2,9 @@
 # receiver, against the same exe in plain TCP, the build before TLS in plain TCP (the plain path
 # must not get slower), and socat OPENSSL: sending the same frame into the same front. The runs
 # alternate on one receiver, one Wine server and one dialog driver. Writes tls.json and tls.md.
-import argparse
-import json
 import os
 import shutil
 import socket
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -15,6 +12,8 @@ import tempfile
 import bench
 import measure
 import payloads
+from compare import (absolute_paths, build_arguments, copy_programs, median, report_head, report_text, wire_runs,
+                     write_results)
 
 sys.path.insert(0, os.path.join(bench.HERE, "..", "tests", "e2e"))
 import tls_front  # noqa: E402
@@ -23,21 +22,12 @@ from harness import free_port  # noqa: E402
 KINDS = ("plain-before", "plain", "tls", "socat")
 
 
-def median(values):
-    values = [v for v in values if v is not None]
-    return statistics.median(values) if values else None
-
-
 class TlsBench:
     def __init__(self, options):
         self.options = options
         self.bench = bench.Bench(options)
-        self.folders = {}
-        for name, exe in (("plain-before", options.before), ("plain", options.after), ("tls", options.after)):
-            folder = os.path.join(self.bench.work, "tls-" + name)
-            os.makedirs(folder, exist_ok=True)
-            shutil.copy2(exe, os.path.join(folder, "parvolet.exe"))
-            self.folders[name] = folder
+        self.folders = copy_programs(self.bench.work, "tls-", (("plain-before", options.before),
+                                                               ("plain", options.after), ("tls", options.after)))
         self.keys = tempfile.mkdtemp(prefix="parvolet-bench-tls-")
         self.cert, self.key = tls_front.TestCa(self.keys).self_signed("front", "front.invalid")
         self.pin = tls_front.public_key_pin(self.cert)
@@ -117,12 +107,7 @@ class TlsBench:
                 b.driver.close()
             b.wine.stop()
             shutil.rmtree(self.keys, True)
-        results["environment"]["load_after"] = "%.2f %.2f %.2f" % os.getloadavg()
-        os.makedirs(self.options.results, exist_ok=True)
-        with open(os.path.join(self.options.results, "tls.json"), "w") as f:
-            json.dump(results, f, indent=1)
-        with open(os.path.join(self.options.results, "tls.md"), "w") as f:
-            f.write(report(results))
+        write_results(self.options.results, "tls", results, report)
 
 
 def report(results):
@@ -130,11 +115,7 @@ def report(results):
     timed = results["timed"]
     checked = results["checked"]
     framed = timed["payload_length"] + 20
-    lines = [
-        "# The wire figure through TLS", "",
-        "Machine: %s, %s cores, %s; %s; %s." % (env["cpu"], env["cores"], env["ram"], env["wine"], env["kernel"]),
-        "Date: %s. Load average before: %s; after: %s." % (env["date"], env["load_before"], env["load_after"]),
-        "Made by `bench/tls_bench.py`; the raw figures are in tls.json.", "",
+    lines = report_head("The wire figure through TLS", env, "tls_bench.py", "tls.json") + [
         "Wire: the receiver's own time from accepting its connection until the client's side closed. Through "
         "the front (tls, socat) the receiver's connection is stunnel's, made once the handshake is done: the "
         "figure covers encrypting, the front's decrypting and the close, not the handshake. plain-before is "
@@ -157,29 +138,17 @@ def report(results):
         payloads.human_size(timed["size"]), timed["load_before"], timed["load_after"]), "",
         "Each run's wire seconds:", ""]
     for name in KINDS:
-        lines.append("- %s: %s" % (name, " ".join("-" if v is None else "%.4f" % v for v in timed[name]["wire_seconds"])))
-    for note in results["notes"]:
-        lines += ["", note]
-    return "\n".join(lines) + "\n"
+        lines.append("- %s: %s" % (name, wire_runs(timed[name]["wire_seconds"])))
+    return report_text(lines, results["notes"])
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--native-build", required=True)
-    parser.add_argument("--win-build", required=True, help="gives the Wine prefix, wine-run and dlgdrive")
-    parser.add_argument("--before", required=True, help="the build before TLS")
-    parser.add_argument("--after", required=True)
-    parser.add_argument("--display", default=os.environ.get("DISPLAY", ""))
+    parser = build_arguments(__doc__, "the build before TLS")
     parser.add_argument("--size", default="256M", type=payloads.parse_size)
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--timeout", type=float, default=120.0)
-    parser.add_argument("--work", default=os.path.join(bench.HERE, "work"))
-    parser.add_argument("--results", default=os.path.join(bench.HERE, "results"))
-    parser.add_argument("--keep-files", action="store_true")
     options = parser.parse_args(argv)
     options.runs = options.rounds
-    for name in ("native_build", "win_build", "work", "results", "before", "after"):
-        setattr(options, name, os.path.abspath(getattr(options, name)))
+    absolute_paths(options)
     TlsBench(options).run()
 
 

@@ -202,19 +202,22 @@ bool TextFileReader::Open(const CText& path, bool utf16) {
         if (want < kSmallestBlock) want = kSmallestBlock < blockSize_ ? kSmallestBlock : blockSize_;
     }
     if (want < 2) want = 2; // room for a held CR and one fresh byte
-    if (capacity_ < want) {
-        block_.reset(new (std::nothrow) char[want]);
-        if (!block_) {
-            capacity_ = 0;
-            file_.Close();
-            ThrowMemoryException();
-        }
-        capacity_ = want;
-    }
+    Reserve(want);
     pos_ = end_ = 0;
     heldCr_ = false;
     finished_ = false;
     return true;
+}
+
+void TextFileReader::Reserve(size_t want) {
+    if (capacity_ >= want) return;
+    block_.reset(new (std::nothrow) char[want]);
+    if (!block_) {
+        capacity_ = 0;
+        file_.Close();
+        ThrowMemoryException();
+    }
+    capacity_ = want;
 }
 
 void TextFileReader::LoadUtf16(bool bigEndian) {
@@ -254,15 +257,7 @@ void TextFileReader::LoadUtf16(bool bigEndian) {
 
     // From here the bytes are what a file in the code page would have held: the same translation.
     const size_t want = text.Length() + 2;
-    if (capacity_ < want) {
-        block_.reset(new (std::nothrow) char[want]);
-        if (!block_) {
-            capacity_ = 0;
-            file_.Close();
-            ThrowMemoryException();
-        }
-        capacity_ = want;
-    }
+    Reserve(want);
     std::memcpy(block_.get(), text.Data(), text.Length());
     Translation translation = TranslateInPlace(block_.get(), text.Length());
     end_ = translation.length;

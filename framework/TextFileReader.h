@@ -70,6 +70,10 @@ private:
     // into the block, which then holds all of the data.
     void LoadUtf16(bool bigEndian);
 
+    // Makes block_ hold at least want bytes; a larger block replaces it without its bytes. Out of
+    // memory closes the file before the exception, so no half-made reader stays open.
+    void Reserve(size_t want);
+
     // Reads and translates the next raw block; called only once every held byte is taken.
     void Fill();
 

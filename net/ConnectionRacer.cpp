@@ -44,20 +44,8 @@ public:
     // Asks the socket itself, for a notification that may never come.
     void CheckNow() {
         if (outcome_ != kUnderWay || GetSocketHandle() == INVALID_SOCKET) return;
-        const SOCKET handle = GetSocketHandle();
-        fd_set writable;
-        fd_set failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(handle, &writable);
-        FD_SET(handle, &failed);
-        if (winsock::SelectNow(&writable, &failed) <= 0) return;
-        if (FD_ISSET(handle, &failed)) {
-            const int error = winsock::SocketError(handle);
-            Conclude(error > 0 ? error : WSAECONNREFUSED);
-        } else if (FD_ISSET(handle, &writable)) {
-            Conclude(0);
-        }
+        const int outcome = winsock::ConnectOutcomeNow(GetSocketHandle());
+        if (outcome != -1) Conclude(outcome);
     }
 
     int Outcome() const noexcept { return outcome_; }

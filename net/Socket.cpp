@@ -245,7 +245,7 @@ bool CSocket::ConnectAddress(const sockaddr* address, int length) {
         if (connectError != -1) break;
         // A tick or a close event. The connect notification is the only one whose loss no retry
         // would make good, so the socket itself is asked too; without an outcome, wait on.
-        connectError = ConnectOutcomeNow();
+        connectError = winsock::ConnectOutcomeNow(GetSocketHandle());
         if (connectError != -1) break;
     }
     winsock::SetLastError(connectError);
@@ -264,22 +264,6 @@ int CSocket::SendToAddress(const void* data, int length, const sockaddr* address
     return RetryWhenReady(FD_WRITE, [&] {
         return CAsyncSocket::SendToAddress(data, length, address, addressLength, flags);
     });
-}
-
-int CSocket::ConnectOutcomeNow() const {
-    const SOCKET handle = GetSocketHandle();
-    fd_set writable;
-    fd_set failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(handle, &writable);
-    FD_SET(handle, &failed);
-    if (winsock::SelectNow(&writable, &failed) <= 0) return -1; // still under way, or no answer
-    if (FD_ISSET(handle, &failed)) {
-        int error = winsock::SocketError(handle);
-        return error > 0 ? error : WSAECONNREFUSED;
-    }
-    return FD_ISSET(handle, &writable) ? 0 : -1;
 }
 
 void CSocket::CloseSocketHandle() {

@@ -80,10 +80,6 @@ private:
     template <typename Attempt>
     int RetryWhenReady(unsigned eventBit, Attempt attempt, bool waitOutBufferShortage = false);
 
-    // A connect in progress as the socket tells it: 0 connected, the Winsock error when it
-    // failed, -1 while it is still under way.
-    int ConnectOutcomeNow() const;
-
     // The keep-waiting flag of the wait in progress, on that wait's stack; null when none.
     bool* waitFlag_ = nullptr;
 };

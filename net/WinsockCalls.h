@@ -117,6 +117,22 @@ inline int SocketError(SOCKET s) {
     if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == SOCKET_ERROR) return -1;
     return error;
 }
+// A connect in progress as the socket tells it: 0 connected, the Winsock error when it failed, -1
+// while it is still under way (or the socket gave no answer).
+inline int ConnectOutcomeNow(SOCKET s) {
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    if (SelectNow(&writable, &failed) <= 0) return -1;
+    if (FD_ISSET(s, &failed)) {
+        const int error = SocketError(s);
+        return error > 0 ? error : WSAECONNREFUSED;
+    }
+    return FD_ISSET(s, &writable) ? 0 : -1;
+}
 
 inline unsigned long InetAddr(const char* text) { return ::inet_addr(text); }
 inline hostent* GetHostByName(const char* name) {

@@ -70,26 +70,29 @@ else
   summary+=("win (emulated PC): ${vm_line:-FAILED, no counts from its CTest (log: $vm_log)}")
 fi
 
-# The release: both packages signed with a throwaway certificate, then make-release --check on them
-# (tests/release/test_release.py; its last line counts its cases).
-release_log="$build/release-test.log"
-PARVOLET_BUILD_DIR="$build" python3 "$root/tests/release/test_release.py" 2>&1 | tee "$release_log"
-[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-release_line=$(grep -E '^release: [0-9]+ passed, [0-9]+ failed$' "$release_log" | tail -n 1)
-summary+=("${release_line:-release: FAILED before its count}")
-release_passed=$(sed -nE 's/^release: ([0-9]+) passed.*/\1/p' <<<"$release_line")
-release_failed=$(sed -nE 's/.* ([0-9]+) failed$/\1/p' <<<"$release_line")
-[ -n "$release_line" ] || release_failed=1
+# A release test script: its log, its summary line (`NAME: N passed, M failed`, the script's last
+# line) and its counts, which join the others; a script that ends before its count counts as failed.
+extra_passed=0; extra_failed=0
+run_counted() { # name, script
+  local log="$build/$1-test.log"
+  PARVOLET_BUILD_DIR="$build" python3 "$root/$2" 2>&1 | tee "$log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  local line
+  line=$(grep -E "^$1: [0-9]+ passed, [0-9]+ failed\$" "$log" | tail -n 1)
+  summary+=("${line:-$1: FAILED before its count}")
+  if [ -n "$line" ]; then
+    extra_passed=$((extra_passed + $(sed -nE "s/^$1: ([0-9]+) passed.*/\1/p" <<<"$line")))
+    extra_failed=$((extra_failed + $(sed -nE 's/.* ([0-9]+) failed$/\1/p' <<<"$line")))
+  else
+    extra_failed=$((extra_failed + 1))
+  fi
+}
 
-# The MSIs of that release under Wine's msiexec (tests/release/test_msi.py; counted the same way).
-msi_log="$build/msi-test.log"
-PARVOLET_BUILD_DIR="$build" python3 "$root/tests/release/test_msi.py" 2>&1 | tee "$msi_log"
-[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-msi_line=$(grep -E '^msi: [0-9]+ passed, [0-9]+ failed$' "$msi_log" | tail -n 1)
-summary+=("${msi_line:-msi: FAILED before its count}")
-msi_passed=$(sed -nE 's/^msi: ([0-9]+) passed.*/\1/p' <<<"$msi_line")
-msi_failed=$(sed -nE 's/.* ([0-9]+) failed$/\1/p' <<<"$msi_line")
-[ -n "$msi_line" ] || msi_failed=1
+# The release: both packages signed with a throwaway certificate, then make-release --check on them
+# (tests/release/test_release.py).
+run_counted release tests/release/test_release.py
+# The MSIs of that release under Wine's msiexec (tests/release/test_msi.py).
+run_counted msi tests/release/test_msi.py
 
 if [ -x "$root/tests/fuzz/run-fuzzers.sh" ] && [ "$fuzz_seconds" -gt 0 ]; then
   if bash "$root/tests/fuzz/run-fuzzers.sh" "$fuzz_seconds"; then
@@ -111,8 +114,7 @@ for log in "${logs[@]}"; do
   bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
   passed=$((passed + total - bad)); failed=$((failed + bad))
 done
-passed=$((passed + ${release_passed:-0})); failed=$((failed + ${release_failed:-0}))
-passed=$((passed + ${msi_passed:-0})); failed=$((failed + ${msi_failed:-0}))
+passed=$((passed + extra_passed)); failed=$((failed + extra_failed))
 echo "time: $((SECONDS - started)) s"
 echo "tests: $passed passed, $failed failed"
 exit $status

@@ -100,6 +100,17 @@ def free_port():
     raise AssertionError("no free loopback port below %d" % first)
 
 
+def stop_process(process, grace_seconds=10):
+    """Ends a child politely, then for good if it lingers past grace_seconds, and reaps it."""
+    if process.poll() is None:
+        process.terminate()
+    try:
+        process.wait(timeout=grace_seconds)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait(timeout=grace_seconds)
+
+
 def wait_for(predicate, timeout=WAIT_SECONDS, interval=0.05, message="condition"):
     """Polls predicate until it returns a true value and returns that value."""
     timeout = stretched(timeout)
@@ -343,6 +354,27 @@ class ParvoletTestCase(unittest.TestCase):
             "focus_id": state["focus_id"],
             "raw": state,
         }
+
+    # The bound of wait_state when its caller names none.
+    state_wait_seconds = WAIT_SECONDS
+
+    def wait_state(self, predicate, message, timeout=None):
+        """The progress dialog's state once predicate holds for it."""
+        return wait_for(lambda: (lambda s: s if predicate(s) else None)(self.dialog_state()),
+                        timeout=self.state_wait_seconds if timeout is None else timeout, message=message)
+
+    # One dump reads the controls one after another while the program sets the bar, the text and
+    # then the buttons and the focus: wait until all of them show the final state. A focus that
+    # never reaches the state's button times the wait out.
+    def wait_final(self, bar, text, button, message):
+        return self.wait_state(lambda s: s["status_bar"] == bar and s["status_text"] == text
+                               and s["buttons"][button]["visible"] and s["focus_id"] == button, message)
+
+    def wait_success(self):
+        return self.wait_final(BAR_SUCCESS, STATUS_DONE, IDOK, "the success texts with OK focused")
+
+    def wait_failure(self):
+        return self.wait_final(BAR_FAILURE, STATUS_FAILED, IDRETRY, "the failure texts with Retry focused")
 
     def click(self, hwnd, control_id):
         answer = self.driver.ask("click %d %d" % (hwnd, control_id))

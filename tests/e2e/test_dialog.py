@@ -8,7 +8,7 @@ import threading
 import time
 import unittest
 
-from harness import (BAR_FAILURE, BAR_SUCCESS, BAR_TRANSFERRING, GOOD_INI, STATUS_DONE, STATUS_FAILED, STATUS_WAIT, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT_CONFIRM_CANCEL,
+from harness import (BAR_FAILURE, BAR_TRANSFERRING, GOOD_INI, STATUS_DONE, STATUS_FAILED, STATUS_WAIT, IDCANCEL, IDNO, IDOK, IDRETRY, IDYES, TEXT_CONFIRM_CANCEL,
                      WAIT_SECONDS, STATUS_TEXT_ID,
                      ParvoletTestCase, free_port, wait_for, windows_path)
 
@@ -105,22 +105,7 @@ class DialogCase(ParvoletTestCase):
         self.write_file("data.txt", payload)
         self.start(" data.txt", environment=environment)
 
-    def wait_state(self, predicate, message, timeout=30):
-        return wait_for(lambda: (lambda s: s if predicate(s) else None)(self.dialog_state()),
-                        timeout=timeout, message=message)
-
-    # One dump reads the controls one after another while the program sets the bar, the text and
-    # then the buttons and the focus: wait until all of them show the final state. A focus that
-    # never reaches the state's button times the wait out.
-    def wait_final(self, bar, text, button, message):
-        return self.wait_state(lambda s: s["status_bar"] == bar and s["status_text"] == text
-                               and s["buttons"][button]["visible"] and s["focus_id"] == button, message)
-
-    def wait_success(self):
-        return self.wait_final(BAR_SUCCESS, STATUS_DONE, IDOK, "the success texts with OK focused")
-
-    def wait_failure(self):
-        return self.wait_final(BAR_FAILURE, STATUS_FAILED, IDRETRY, "the failure texts with Retry focused")
+    state_wait_seconds = 30
 
     def assert_buttons(self, state, shown, focus):
         for control_id in (IDCANCEL, IDOK, IDRETRY):

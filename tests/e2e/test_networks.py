@@ -7,8 +7,7 @@ import hashlib
 import subprocess
 import unittest
 
-from harness import (BAR_FAILURE, BAR_SUCCESS, IDCANCEL, IDOK, IDRETRY, IDYES, STATUS_DONE,
-                     STATUS_FAILED, TEXT_CONFIRM_CANCEL, free_port, wait_for)
+from harness import IDCANCEL, IDOK, IDRETRY, IDYES, TEXT_CONFIRM_CANCEL, free_port, wait_for
 from namespace_session import LOOPBACK_HOSTS, NamespacedTestCase, Network
 
 BAR_CONNECTING = "Attempting to connect to Tamsk"
@@ -48,19 +47,6 @@ class NetworkCase(NamespacedTestCase):
         self.write_ini(INI.format(host=host, client=client, port=port))
         self.write_file("data.txt", payload)
         self.start(" data.txt")
-
-    def wait_state(self, predicate, message):
-        return wait_for(lambda: (lambda s: s if predicate(s) else None)(self.dialog_state()), message=message)
-
-    def wait_final(self, bar, text, button, message):
-        return self.wait_state(lambda s: s["status_bar"] == bar and s["status_text"] == text
-                               and s["buttons"][button]["visible"] and s["focus_id"] == button, message)
-
-    def wait_success(self):
-        return self.wait_final(BAR_SUCCESS, STATUS_DONE, IDOK, "the success texts with OK focused")
-
-    def wait_failure(self):
-        return self.wait_final(BAR_FAILURE, STATUS_FAILED, IDRETRY, "the failure texts with Retry focused")
 
     def assert_delivered(self, receiver, family):
         record = receiver.next_record(timeout=30)

@@ -2,8 +2,8 @@
 test receiver: the certificate verdicts, the pin, the protocol floor, a plain server, a server that
 leaves in the middle of the handshake, and Retry after a TLS failure.
 
-The module runs itself again in a mount namespace of its own (see tls_front), where its test
-authority is trusted by a Wine session of its own."""
+Each test runs in namespaces of its own (namespace_session), where the system bundle holds the
+module's test authority, so that only that test's own Wine session trusts it."""
 
 import os
 import shutil
@@ -13,17 +13,25 @@ import threading
 import unittest
 
 import tls_front
-
-tls_front.reexec_in_mount_namespace()
-
-from harness import (BAR_FAILURE, BAR_SUCCESS, IDOK, IDRETRY, STATUS_DONE, STATUS_FAILED,  # noqa: E402
+from harness import (BAR_FAILURE, BAR_SUCCESS, IDOK, IDRETRY, STATUS_DONE, STATUS_FAILED,
                      ParvoletTestCase, free_port, wait_for)
+from namespace_session import INSIDE, NamespacedTestCase, Network
 
 PAYLOAD = b"Registration: Jane Example, 1 Main Street\n" * 40  # no CR: the program reads text
 CLIENT = 4242
 NAME = "localhost"  # what the front's certificates name, and the default TlsServerName
+# The folder of the certificates made outside, for the same test run again inside.
+KEYS = "PARVOLET_TLS_KEYS"
 
 _state = {}
+
+
+def _certificates(folder):
+    """The certificates made in folder: (cert path, key path) by name."""
+    def pair(where, stem):
+        return os.path.join(where, stem + ".pem"), os.path.join(where, stem + ".key")
+    return {"good": pair(folder, "good"), "expired": pair(folder, "expired"),
+            "untrusted": pair(os.path.join(folder, "stranger"), "untrusted"), "self": pair(folder, "self")}
 
 
 def setUpModule():
@@ -32,24 +40,28 @@ def setUpModule():
         raise unittest.SkipTest(reason)
     if not ParvoletTestCase.wine_run:
         raise unittest.SkipTest("PARVOLET_WINE_RUN must name the Wine runner")
-    folder = tempfile.mkdtemp(prefix="parvolet-tls-")
+    if os.environ.get(INSIDE) == "1":
+        folder = os.environ[KEYS]
+    else:
+        folder = tempfile.mkdtemp(prefix="parvolet-tls-")
+        _state["made"] = folder
+        ca = tls_front.TestCa(folder)
+        os.mkdir(os.path.join(folder, "stranger"))
+        stranger = tls_front.TestCa(os.path.join(folder, "stranger"), "Someone Else's Root")
+        ca.issue("good", NAME)
+        ca.issue("expired", NAME, expired=True)
+        stranger.issue("untrusted", NAME)
+        ca.self_signed("self", "pinned.example")
+        os.environ[KEYS] = folder
+        TlsCase.network = Network(binds=[(tls_front.trusting_bundle(ca.cert, folder), tls_front.SYSTEM_BUNDLE)])
     _state["folder"] = folder
-    ca = tls_front.TestCa(folder)
-    os.mkdir(os.path.join(folder, "stranger"))
-    stranger = tls_front.TestCa(os.path.join(folder, "stranger"), "Someone Else's Root")
-    _state["good"] = ca.issue("good", NAME)
-    _state["expired"] = ca.issue("expired", NAME, expired=True)
-    _state["untrusted"] = stranger.issue("untrusted", NAME)
-    _state["self"] = ca.self_signed("self", "pinned.example")
-    _state["session"] = tls_front.TrustingWineSession(ca.cert, ParvoletTestCase.wine_run)
+    _state.update(_certificates(folder))
 
 
 def tearDownModule():
-    session = _state.get("session")
-    if session:
-        session.close()
-    if _state.get("folder"):
-        shutil.rmtree(_state["folder"], True)
+    if _state.get("made"):
+        os.environ.pop(KEYS, None)
+        shutil.rmtree(_state["made"], True)
 
 
 class Relay:
@@ -139,7 +151,7 @@ class PlainListener:
             self.done.set()
 
 
-class TlsCase(ParvoletTestCase):
+class TlsCase(NamespacedTestCase):
     def front(self, which="good", options=(), connections=1):
         """The receiver behind a stunnel front with that certificate: (receiver, front)."""
         receiver = self.start_receiver(connections=connections)

@@ -1,11 +1,9 @@
 """TLS fronts for the end-to-end tests: a throwaway certificate authority made with openssl, stunnel4
-in front of the test receiver, and a Wine session that trusts the authority.
+in front of the test receiver, and the system bundle with that authority added.
 
-The authority is trusted only inside the test's own mount namespace: a copy of the system's
-certificate bundle with the authority appended is bind-mounted over the original there, and the
-whole Wine session of the test (its own copy of the prefix, so its own wineserver, its own Xvfb,
-the program and dlgdrive) runs inside, where Wine imports that bundle as its system roots. The
-host's files and every other Wine session are untouched.
+The authority is trusted only where trusting_bundle's file is bind-mounted over SYSTEM_BUNDLE: in
+a test's own namespaces (namespace_session), whose Wine session imports that bundle as its system
+roots. The host's files and every other Wine session are untouched.
 """
 
 import base64
@@ -14,12 +12,11 @@ import os
 import shutil
 import socket
 import subprocess
-import sys
-import tempfile
 import time
 
+from harness import stop_process
+
 SYSTEM_BUNDLE = "/etc/ssl/certs/ca-certificates.crt"
-_MARK = "PARVOLET_TLS_NAMESPACE"
 
 
 def _run(command, **kwargs):
@@ -28,11 +25,9 @@ def _run(command, **kwargs):
 
 def tools_missing():
     """Why TLS fronts cannot be made here, or None."""
-    for tool in ("openssl", "stunnel4", "faketime", "unshare", "mount"):
+    for tool in ("openssl", "stunnel4", "faketime"):
         if not shutil.which(tool):
             return "%s is not installed" % tool
-    if os.geteuid() != 0:
-        return "a mount namespace of our own needs root"
     return None
 
 
@@ -127,114 +122,16 @@ class StunnelFront:
             return ""
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(timeout=10)
+        stop_process(self.process)
 
 
-def _mount_namespace():
-    try:
-        return os.readlink("/proc/self/ns/mnt")
-    except OSError:
-        return None
-
-
-def in_own_mount_namespace():
-    """True after reexec_in_mount_namespace: the namespace differs from the one it started in."""
-    before = os.environ.get(_MARK)
-    now = _mount_namespace()
-    return bool(before) and now is not None and now != before
-
-
-def reexec_in_mount_namespace():
-    """Runs this very command again in a mount namespace of its own (once). Call it before anything
-    is started: nothing of this process survives the exec."""
-    if os.environ.get(_MARK) or tools_missing() or _mount_namespace() is None:
-        return
-    os.environ[_MARK] = _mount_namespace()
-    sys.stdout.flush()
-    sys.stderr.flush()
-    os.execvp("unshare", ["unshare", "--mount", "--propagation", "private", sys.executable] + sys.orig_argv[1:])
-
-
-class TrustingWineSession:
-    """Inside the test's own mount namespace: the authority's certificate in the system bundle, and
-    a copy of the build tree's Wine prefix, so that the first Wine program of the test starts a
-    wineserver (and an Xvfb) of its own that reads that bundle. close() ends that server."""
-
-    def __init__(self, ca_cert, wine_run):
-        if not in_own_mount_namespace():
-            raise AssertionError("not in a mount namespace of our own: the test CA would be trusted host-wide")
-        self.mounted = False
-        self.prefix = None
-        self.prefix_folder = None
-        self.folder = tempfile.mkdtemp(prefix="parvolet-tls-wine-")
-        try:
-            self._set_up(ca_cert, wine_run)
-        except BaseException:
-            self.close()
-            raise
-
-    def _set_up(self, ca_cert, wine_run):
-        bundle = os.path.join(self.folder, "ca-certificates.crt")
-        with open(SYSTEM_BUNDLE, "rb") as f:
-            system = f.read()
-        with open(ca_cert, "rb") as f:
-            ours = f.read()
-        with open(bundle, "wb") as f:
-            f.write(system + b"\n" + ours)
-        _run(["mount", "--bind", bundle, SYSTEM_BUNDLE])
-        self.mounted = True
-        original = self._tree_prefix(wine_run)
-        # Beside the tree's own prefix, so that hard links can reach it (the same file system).
-        self.prefix_folder = tempfile.mkdtemp(prefix="wineprefix-tls-", dir=os.path.dirname(original)) \
-            if original and os.path.isdir(os.path.dirname(original)) else tempfile.mkdtemp(prefix="parvolet-tls-pfx-")
-        self.prefix = os.path.join(self.prefix_folder, "wineprefix")
-        self.environment = {"PARVOLET_WINEPREFIX": self.prefix}
-        if original and os.path.isfile(os.path.join(original, ".parvolet-ready-2")):
-            # Hard links: the prefix is large and the test only reads most of it. Wine writes its
-            # registry files anew and renames them, but they (and the update stamp) are copied for
-            # real all the same, so nothing of the tree's own prefix can change.
-            try:
-                _run(["cp", "-al", original, self.prefix])
-            except subprocess.CalledProcessError:
-                shutil.rmtree(self.prefix, True)
-                _run(["cp", "-a", original, self.prefix])
-            for name in os.listdir(self.prefix):
-                path = os.path.join(self.prefix, name)
-                if (name.endswith(".reg") or name == ".update-timestamp") and os.path.isfile(path):
-                    shutil.copy2(path, path + ".copy")
-                    os.replace(path + ".copy", path)
-        # Otherwise the Wine runner makes the prefix on first use.
-        os.environ.update(self.environment)
-        os.environ.pop("DISPLAY", None)  # the runner starts an Xvfb of this prefix's own
-        self.wine_run = wine_run
-
-    @staticmethod
-    def _tree_prefix(wine_run):
-        env_file = os.path.join(os.path.dirname(wine_run), "wine-env")
-        try:
-            text = subprocess.run(["bash", "-c", 'unset PARVOLET_WINEPREFIX; source "$1"; echo "$WINEPREFIX"',
-                                   "-", env_file], stdout=subprocess.PIPE, timeout=30, check=True).stdout
-        except (OSError, subprocess.SubprocessError):
-            return None
-        return text.decode().strip() or None
-
-    def close(self):
-        if self.prefix and os.path.isdir(self.prefix):
-            try:
-                env = dict(os.environ, WINEPREFIX=self.prefix)
-                subprocess.run(["wineserver", "-k"], env=env, timeout=60, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-            except (OSError, subprocess.SubprocessError):
-                pass
-        if self.mounted:
-            subprocess.run(["umount", SYSTEM_BUNDLE], timeout=60)
-            self.mounted = False
-        shutil.rmtree(self.folder, True)
-        if self.prefix_folder:
-            shutil.rmtree(self.prefix_folder, True)
+def trusting_bundle(ca_cert, folder):
+    """A copy of the system's certificate bundle with the authority appended, made in folder."""
+    bundle = os.path.join(folder, "ca-certificates.crt")
+    with open(SYSTEM_BUNDLE, "rb") as f:
+        system = f.read()
+    with open(ca_cert, "rb") as f:
+        ours = f.read()
+    with open(bundle, "wb") as f:
+        f.write(system + b"\n" + ours)
+    return bundle

@@ -22,11 +22,9 @@ import time
 import unittest
 import zipfile
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-BUILD = os.environ.get("PARVOLET_BUILD_DIR") or os.path.join(ROOT, "build")
-RELEASE = os.path.join(BUILD, "release")
+from release_run import BUILD, RELEASE, ROOT, TOOLS, run_counted
+
 WORK = os.path.join(BUILD, "msi-test")
-TOOLS = os.path.join(ROOT, "tools", "release")
 RECEIVER = os.path.join(BUILD, "native", "tools", "receiver", "receiver")
 OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 # Under Wine, msiexec's exit status reaches us cut to 8 bits.
@@ -325,11 +323,9 @@ if __name__ == "__main__":
     ensure_packages()
     display = start_display()
     try:
-        outcome = unittest.main(exit=False, verbosity=2).result
+        status = run_counted("msi")
     finally:
         if display:
             display.kill()
             display.wait()
-    failed = len(outcome.failures) + len(outcome.errors)
-    print("msi: %d passed, %d failed" % (max(outcome.testsRun - failed - len(outcome.skipped), 0), failed))
-    sys.exit(1 if failed or not outcome.testsRun else 0)
+    sys.exit(status)

@@ -17,11 +17,9 @@ import time
 import unittest
 import zipfile
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-BUILD = os.environ.get("PARVOLET_BUILD_DIR") or os.path.join(ROOT, "build")
-RELEASE = os.path.join(BUILD, "release")
+from release_run import BUILD, RELEASE, ROOT, TOOLS, run_counted
+
 WORK = os.path.join(BUILD, "release-test")
-TOOLS = os.path.join(ROOT, "tools", "release")
 PLATFORMS = ("win32", "win64")
 URL = "https://parvolet.invalid/"
 # A make-release run builds four trees and runs two exes under Wine (or one on the emulated PC).
@@ -173,7 +171,4 @@ class SignedRelease(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    outcome = unittest.main(exit=False, verbosity=2).result
-    failed = len(outcome.failures) + len(outcome.errors)
-    print("release: %d passed, %d failed" % (max(outcome.testsRun - failed, 0), failed))
-    sys.exit(1 if failed or not outcome.testsRun else 0)
+    sys.exit(run_counted("release"))

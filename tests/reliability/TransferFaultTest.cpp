@@ -240,6 +240,17 @@ struct TlsFront {
     BackendBehindFront* backend = nullptr;
 };
 
+// After the launch: the end of a launched run, what the armed fault saw (then disarmed), and the
+// messages the run posted.
+void AwaitAndRecord(RunOutcome& outcome, FinishRecorder& recorder) {
+    if (outcome.launched) outcome.finished = recorder.WaitForFinish(kRunBoundMs);
+    outcome.fired = faults::Fired();
+    outcome.callsMade = faults::CallsMade();
+    faults::Reset();
+    outcome.messages = recorder.messages;
+    outcome.sinksAtFinish = recorder.sinksAtFinish;
+}
+
 // One transfer to a fresh peer, with arm() run just before the worker starts.
 RunOutcome RunOnce(const CText& payload, const std::function<void()>& arm, PeerScript script = {},
                    const TlsFront* tls = nullptr) {
@@ -253,12 +264,7 @@ RunOutcome RunOnce(const CText& payload, const std::function<void()>& arm, PeerS
         arm();
         outcome.launched =
             LaunchTransfer(payload, "127.0.0.1", tls->port, kClientId, recorder.Target(), tls->settings) != nullptr;
-        if (outcome.launched) outcome.finished = recorder.WaitForFinish(kRunBoundMs);
-        outcome.fired = faults::Fired();
-        outcome.callsMade = faults::CallsMade();
-        faults::Reset();
-        outcome.messages = recorder.messages;
-        outcome.sinksAtFinish = recorder.sinksAtFinish;
+        AwaitAndRecord(outcome, recorder);
         tls->backend->Finish();
     } else {
         LoopbackPeer listener([log, script](SOCKET c) { ServeOnce(c, log.get(), script); });
@@ -266,12 +272,7 @@ RunOutcome RunOnce(const CText& payload, const std::function<void()>& arm, PeerS
         if (listener.port() == 0 || !recorder.Valid()) return outcome;
         arm();
         outcome.launched = LaunchTransfer(payload, "localhost", listener.port(), kClientId, recorder.Target()) != nullptr;
-        if (outcome.launched) outcome.finished = recorder.WaitForFinish(kRunBoundMs);
-        outcome.fired = faults::Fired();
-        outcome.callsMade = faults::CallsMade();
-        faults::Reset();
-        outcome.messages = recorder.messages;
-        outcome.sinksAtFinish = recorder.sinksAtFinish;
+        AwaitAndRecord(outcome, recorder);
     } // the peer stops waiting for a connection that will not come, or ends its session
     outcome.peer = *log;
     outcome.accepted = log->accepted;
@@ -354,6 +355,24 @@ unsigned SweepEveryCall(const CText& payload, unsigned goodCount, PeerScript scr
     return survived;
 }
 
+// Two sweeps of a transfer whose sends wait: as for the whole transfer, the first sweep also warms
+// up what Wine makes once; the counts cover the second. How often a send meets a full buffer
+// depends on how fast the peer reads, so on a busy machine a run may make a quarter fewer calls
+// than the good one (seen: 27, then a run of 22 that went through): the sweep may end that much
+// early, as the sweep itself allows.
+void SweepTwiceWithoutLeak(const char* what, const CText& payload, unsigned n, const TlsFront* tls = nullptr) {
+    const unsigned survived = SweepEveryCall(payload, n, {}, tls);
+    const ProcessCounters before = ReadProcessCounters();
+    const unsigned again = SweepEveryCall(payload, n, {}, tls);
+    const ProcessCounters after = ReadProcessCounters();
+    std::printf("%s: about %u calls; failures survived: %u, then %u\nbefore: %s\nafter:  %s\n", what, n, survived,
+                again, before.Describe().c_str(), after.Describe().c_str());
+    EXPECT_GE(survived + 1 + n / 4, n) << "the sweep stopped early";
+    EXPECT_EQ(after.threads, before.threads);
+    EXPECT_LE(after.kernelHandles, before.kernelHandles + 2);
+    EXPECT_LE(after.privateBytes, before.privateBytes + (4u << 20));
+}
+
 class TransferFaults : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -425,20 +444,7 @@ TEST_F(TransferFaults, EveryCallOfALargeTransferWithWaitsInTheSendsCanFail) {
     // so failures land inside those waits and their retries too.
     const CText payload = TextOfSize(6u << 20);
     const unsigned n = CountGoodRun(payload);
-    // As above, the first sweep also warms up what Wine makes once; the counts cover the second.
-    const unsigned survived = SweepEveryCall(payload, n);
-    const ProcessCounters before = ReadProcessCounters();
-    const unsigned again = SweepEveryCall(payload, n);
-    const ProcessCounters after = ReadProcessCounters();
-    std::printf("large transfer: about %u calls; failures survived: %u, then %u\nbefore: %s\nafter:  %s\n", n,
-                survived, again, before.Describe().c_str(), after.Describe().c_str());
-    // How often a send meets a full buffer depends on how fast the peer reads, so on a busy
-    // machine a run may make a quarter fewer calls than the good one (seen: 27, then a run of 22
-    // that went through): the sweep may end that much early, as the sweep itself allows.
-    EXPECT_GE(survived + 1 + n / 4, n) << "the sweep stopped early";
-    EXPECT_EQ(after.threads, before.threads);
-    EXPECT_LE(after.kernelHandles, before.kernelHandles + 2);
-    EXPECT_LE(after.privateBytes, before.privateBytes + (4u << 20));
+    SweepTwiceWithoutLeak("large transfer", payload, n);
 }
 
 // A peer that sends a byte beyond the greeting and reads late: the worker must drain that byte
@@ -534,14 +540,5 @@ TEST_F(TransferFaults, EveryCallOfATlsTransferCanFailWithoutLeakOrFalseSuccess) 
     const CText payload = TextOfSize(3u << 20);
     const unsigned n = CountGoodRun(payload, {}, &front);
     ASSERT_GE(n, 20u) << "a TLS transfer makes the Winsock calls and a dozen security calls";
-    const unsigned survived = SweepEveryCall(payload, n, {}, &front);
-    const ProcessCounters before = ReadProcessCounters();
-    const unsigned again = SweepEveryCall(payload, n, {}, &front);
-    const ProcessCounters after = ReadProcessCounters();
-    std::printf("TLS transfer: about %u calls; failures survived: %u, then %u\nbefore: %s\nafter:  %s\n", n,
-                survived, again, before.Describe().c_str(), after.Describe().c_str());
-    EXPECT_GE(survived + 1 + n / 4, n) << "the sweep stopped early";
-    EXPECT_EQ(after.threads, before.threads);
-    EXPECT_LE(after.kernelHandles, before.kernelHandles + 2);
-    EXPECT_LE(after.privateBytes, before.privateBytes + (4u << 20));
+    SweepTwiceWithoutLeak("TLS transfer", payload, n, &front);
 }
