@@ -212,13 +212,16 @@ class TrustingWineSession:
         # Otherwise the Wine runner makes the prefix on first use.
         os.environ.update(self.environment)
         os.environ.pop("DISPLAY", None)  # the runner starts an Xvfb of this prefix's own
+        # A server kept for the whole run (the emulated PC's session) is the tree prefix's, not
+        # this one's: the runner must start this prefix's server and services itself.
+        os.environ.pop("PARVOLET_WINE_SERVICES_KEPT", None)
         self.wine_run = wine_run
 
     @staticmethod
     def _tree_prefix(wine_run):
         env_file = os.path.join(os.path.dirname(wine_run), "wine-env")
         try:
-            text = subprocess.run(["bash", "-c", 'unset PARVOLET_WINEPREFIX; source "$1"; echo "$WINEPREFIX"',
+            text = subprocess.run(["bash", "-c", 'source "$1"; echo "$WINEPREFIX"',
                                    "-", env_file], stdout=subprocess.PIPE, timeout=30, check=True).stdout
         except (OSError, subprocess.SubprocessError):
             return None
