@@ -61,10 +61,10 @@ def _tree_prefix(wine_run):
     tree = os.path.dirname(wine_run)
     subprocess.run([os.path.join(tree, "prepare-prefix")], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=stretched(600), check=True)
-    env = dict(os.environ)
-    env.pop("PARVOLET_WINEPREFIX", None)
+    # The very prefix prepare-prefix just made: PARVOLET_WINEPREFIX moves it (the emulated PC's
+    # session keeps it in the guest's image).
     out = subprocess.run(["bash", "-c", 'source "$1/wine-env" && printf %s "$WINEPREFIX"', "-", tree],
-                         stdout=subprocess.PIPE, env=env, timeout=60, check=True)
+                         stdout=subprocess.PIPE, timeout=60, check=True)
     return out.stdout.decode()
 
 
