@@ -91,8 +91,15 @@ mkdir -p "$dir/upper" "$dir/work" "$prefix" "/tmp/.wine-$(id -u)"
 mount -t overlay overlay -o "lowerdir=$lower,upperdir=$dir/upper,workdir=$dir/work" "$prefix"
 mount -t tmpfs -o mode=700 tmpfs "/tmp/.wine-$(id -u)"
 bash -eu "$dir/setup.sh"
+# The display is the session's alone. An X server keeps its socket files in /tmp/.X11-unix and its
+# lock in /tmp/.X<n>-lock, both shared with the host, while its abstract socket lives in this
+# network namespace: one that took the number of a display outside (whose lock another had
+# removed) replaced that display's socket file and removed it again on exit, and the 32-bit Wine
+# sessions outside then found no display. So a folder of its own for the sockets, and no lock.
+mkdir -p /tmp/.X11-unix
+mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
 fifo="$dir/display"; mkfifo "$fifo"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$fifo" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -nolock -nolisten tcp -screen 0 1024x768x24 3>"$fifo" >/dev/null 2>&1 &
 xvfb=$!
 read -r -t 30 num <"$fifo" || { echo "namespace session: Xvfb did not start" >&2; exit 125; }
 export DISPLAY=":$num" PARVOLET_WINEPREFIX="$prefix" PARVOLET_INSIDE_NAMESPACE=1
