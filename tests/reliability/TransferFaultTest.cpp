@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -393,6 +394,16 @@ protected:
         EXPECT_FALSE(good.fired);
         return good.callsMade;
     }
+
+    // For a transfer whose sends wait: a blocked send is tried again every few milliseconds until
+    // the peer has read, so the count grows with how long the sends wait, which on a busy machine
+    // varies by half (seen: a good run of 39 calls, then runs of 24 and 26 that went through). The
+    // fewest of three good runs stands for what a whole transfer needs.
+    unsigned CountFewestOfGoodRuns(const CText& payload, const TlsFront* tls = nullptr) {
+        unsigned fewest = CountGoodRun(payload, {}, tls);
+        for (int run = 0; run < 2; ++run) fewest = std::min(fewest, CountGoodRun(payload, {}, tls));
+        return fewest;
+    }
 };
 
 } // namespace
@@ -443,7 +454,7 @@ TEST_F(TransferFaults, EveryCallOfALargeTransferWithWaitsInTheSendsCanFail) {
     // Several MiB: the payload's send meets a full socket buffer and waits for the write event,
     // so failures land inside those waits and their retries too.
     const CText payload = TextOfSize(6u << 20);
-    const unsigned n = CountGoodRun(payload);
+    const unsigned n = CountFewestOfGoodRuns(payload);
     SweepTwiceWithoutLeak("large transfer", payload, n);
 }
 
@@ -538,7 +549,7 @@ TEST_F(TransferFaults, EveryCallOfATlsTransferCanFailWithoutLeakOrFalseSuccess) 
     front.backend = &backend;
     // Large enough for several records and batches, and a wait in the send.
     const CText payload = TextOfSize(3u << 20);
-    const unsigned n = CountGoodRun(payload, {}, &front);
+    const unsigned n = CountFewestOfGoodRuns(payload, &front);
     ASSERT_GE(n, 20u) << "a TLS transfer makes the Winsock calls and a dozen security calls";
     SweepTwiceWithoutLeak("TLS transfer", payload, n, &front);
 }
