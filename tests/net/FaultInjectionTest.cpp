@@ -7,6 +7,8 @@
 #include "net/SocketRegistry.h"
 #include "tests/support/LoopbackPeer.h"
 
+#include <algorithm>
+
 namespace {
 // One conversation as the transfer has it: open, connect, read a greeting, send, finish.
 // False on the first failure, like the transfer; exceptions are caught and deleted. *reached
@@ -107,14 +109,19 @@ TEST_F(FaultInjection, EveryCallOfARaceOverBothFamiliesCanFailWithoutLeavingASoc
         peer::ReceiveAll(c, 3000);
     };
     const unsigned short refused = peer::UnusedPort();
-    faults::Reset();
-    {
+    // How many calls a race makes depends on which notifications come before which look at the
+    // sockets, so on a busy machine a run that goes through may make a few fewer than another (seen:
+    // 21, then 18): the fewest of three good runs stands for what a whole race needs.
+    unsigned calls = 0;
+    for (int run = 0; run < 3; ++run) {
+        faults::Reset();
         LoopbackPeer listener(greeter);
         int error = 0;
         bool reached = false;
         ASSERT_TRUE(ConverseOverBothFamilies(listener.port(), refused, &error, &reached)) << error;
+        calls = run == 0 ? faults::CallsMade() : std::min(calls, faults::CallsMade());
     }
-    const unsigned calls = faults::CallsMade();
+    faults::Reset();
     unsigned k = 1;
     for (; k <= calls + 8; ++k) {
         SCOPED_TRACE("failing call " + std::to_string(k));
